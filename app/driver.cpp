@@ -1,0 +1,35 @@
+// Banner, depth argument and the fixed order of calls into the video-output module.
+#include "driver.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "vo.h"
+
+static_assert(MIN_BPP <= DEFAULT_BPP && DEFAULT_BPP <= MAX_BPP, "default depth out of bounds");
+
+int pixvane_wanted_bpp(int argc, char *argv[])
+{
+    long bpp = DEFAULT_BPP;
+    if (argc > 1)
+        bpp = std::strtol(argv[1], nullptr, 10);
+
+    // Bound the full long: narrowing first would let 2^32 + 16 pass as 16.
+    if (bpp < MIN_BPP || bpp > MAX_BPP)
+        bpp = DEFAULT_BPP;
+    return static_cast<int>(bpp);
+}
+
+int pixvane_main(int argc, char *argv[])
+{
+    std::puts("Pixvane by Qor-EN\n");
+
+    const int bpp = pixvane_wanted_bpp(argc, argv);
+
+    vo_reset_state();
+    if (vo_open() == 1)
+        (void)vo_set_bpp(bpp);
+    vo_uninit();
+
+    return 1;
+}

@@ -1,0 +1,146 @@
+// The framebuffer video-output module: its state, the screen mapping and the depth switch.
+#include "vo.h"
+
+#include <sys/mman.h>
+
+#include <fcntl.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "vo_sys.h"
+
+namespace
+{
+
+constexpr const char *VO_DEVICE = "/dev/fb/0";
+
+// Descriptor value for "no device". Not 0: a caller that closed its
+// standard input gets the framebuffer as descriptor 0.
+constexpr int VO_NO_FD = -1;
+
+static_assert(FBIOGET_VSCREENINFO == 0x4600, "unexpected FBIOGET_VSCREENINFO");
+static_assert(FBIOPUT_VSCREENINFO == 0x4601, "unexpected FBIOPUT_VSCREENINFO");
+static_assert(FBIOGET_FSCREENINFO == 0x4602, "unexpected FBIOGET_FSCREENINFO");
+
+// VoState: one set per process, touched by nothing outside this file.
+std::int32_t flags;
+int fd = VO_NO_FD;
+fb_var_screeninfo var_info;
+fb_var_screeninfo saved_var_info;
+fb_fix_screeninfo fix_info;
+unsigned char *frame;
+
+// Gives the device back after a failed open step.
+void vo_close_device()
+{
+    (void)vo_sys_close(fd);
+    fd = VO_NO_FD;
+}
+
+} // namespace
+
+std::uint32_t vo_frame_bytes(const fb_var_screeninfo &mode)
+{
+    if (mode.bits_per_pixel == 0)
+        return 0;
+
+    const std::uint64_t pixels = std::uint64_t{mode.xres} * mode.yres;
+    const std::uint64_t bytes = pixels + ((mode.bits_per_pixel - 1U) >> 3) * pixels;
+    if (bytes > UINT32_MAX)
+        return 0;
+    return static_cast<std::uint32_t>(bytes);
+}
+
+void vo_reset_state()
+{
+    fd = VO_NO_FD;
+    flags = 0;
+}
+
+int vo_open()
+{
+    fd = vo_sys_open(VO_DEVICE, O_RDWR);
+    if (fd == -1) {
+        std::puts("QUIL_VO: Can't open /dev/fb/0");
+        return 0;
+    }
+
+    if (vo_sys_ioctl(fd, FBIOGET_VSCREENINFO, &var_info) != 0) {
+        std::puts("QUIL_VO: Can't get VSCREENINFO");
+        vo_close_device();
+        return 0;
+    }
+    saved_var_info = var_info;
+
+    if (vo_sys_ioctl(fd, FBIOGET_FSCREENINFO, &fix_info) != 0) {
+        std::puts("QUIL_VO: Can't get FSCREENINFO");
+        vo_close_device();
+        return 0;
+    }
+    std::printf("QUIL_VO: FB %u@%p\n", fix_info.smem_len,
+                reinterpret_cast<void *>(fix_info.smem_start));
+
+    // A mode without a size cannot be mapped; the kernel would refuse it too.
+    const std::uint32_t len = vo_frame_bytes(saved_var_info);
+    void *map = len == 0 ? MAP_FAILED : vo_sys_mmap(len, PROT_READ | PROT_WRITE, MAP_SHARED, fd);
+    if (map == MAP_FAILED) {
+        frame = static_cast<unsigned char *>(MAP_FAILED);
+        std::puts("QUIL_VO: Can't mmap");
+        vo_close_device();
+        return 0;
+    }
+    frame = static_cast<unsigned char *>(map);
+    std::memset(frame, 0, len);
+
+    flags |= VO_FLAG_MAPPED;
+    return 1;
+}
+
+int vo_set_bpp(int bpp)
+{
+    if ((flags & VO_FLAG_MAPPED) == 0)
+        return 0;
+
+    std::printf("QUIL_VO: set new bpp %d (%d) on FB\n", bpp,
+                static_cast<int>(var_info.bits_per_pixel));
+    const auto wanted = static_cast<std::uint32_t>(bpp);
+    if (wanted != var_info.bits_per_pixel) {
+        std::printf("QUIL_VO: switching to bpp: %d\n", bpp);
+
+        var_info.bits_per_pixel = wanted;
+        if (vo_sys_ioctl(fd, FBIOPUT_VSCREENINFO, &var_info) != 0) {
+            std::puts("QUIL_VO: Can't set VSCREENINFO");
+            return 0;
+        }
+        if (vo_sys_ioctl(fd, FBIOGET_VSCREENINFO, &var_info) != 0) {
+            std::puts("QUIL_VO: Can't get VSCREENINFO");
+            return 0;
+        }
+        if (var_info.bits_per_pixel != wanted) {
+            std::printf("QUIL_VO: ERROR switching to bpp: %d\n", bpp);
+            return 0;
+        }
+    }
+
+    std::puts("QUIL_VO: seted bpp on FB");
+    return 1;
+}
+
+void vo_uninit()
+{
+    if (flags == 0)
+        return;
+
+    if ((flags & VO_FLAG_MAPPED) != 0) {
+        const std::uint32_t len = vo_frame_bytes(saved_var_info);
+        if (frame != nullptr)
+            std::memset(frame, 0, len);
+        (void)vo_sys_munmap(frame, len);
+    }
+    if (fd != VO_NO_FD)
+        vo_close_device();
+
+    vo_reset_state();
+    std::puts("QUIL_VO: All uninit");
+}
