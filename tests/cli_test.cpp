@@ -37,7 +37,8 @@ std::string slurp(int fd)
 }
 
 // The command to run: PIXVANE_RUN_PREFIX (an emulator or a checker, words
-// split at spaces), then PIXVANE_BIN, then args.
+// split at spaces), then PIXVANE_BIN or else the pixvane of this build, then
+// args.
 std::vector<std::string> command(const std::vector<std::string> &args)
 {
     std::vector<std::string> cmd;
@@ -47,7 +48,7 @@ std::vector<std::string> command(const std::vector<std::string> &args)
             cmd.push_back(w);
     }
     const char *bin = std::getenv("PIXVANE_BIN");
-    cmd.emplace_back(bin != nullptr ? bin : "pixvane");
+    cmd.emplace_back(bin != nullptr ? bin : PIXVANE_BUILT_BIN);
     cmd.insert(cmd.end(), args.begin(), args.end());
     return cmd;
 }
