@@ -16,7 +16,7 @@ int saved_stdout = -1;
 
 void capture_start()
 {
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     capture_file = std::tmpfile();
     saved_stdout = dup(STDOUT_FILENO);
     if (capture_file == nullptr || saved_stdout == -1 ||
@@ -26,7 +26,7 @@ void capture_start()
 
 std::string capture_stop()
 {
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     dup2(saved_stdout, STDOUT_FILENO);
     close(saved_stdout);
     saved_stdout = -1;
@@ -35,7 +35,7 @@ std::string capture_stop()
     std::rewind(capture_file);
     for (int ch = std::fgetc(capture_file); ch != EOF; ch = std::fgetc(capture_file))
         text.push_back(static_cast<char>(ch));
-    std::fclose(capture_file);
+    (void)std::fclose(capture_file);
     capture_file = nullptr;
     return text;
 }

@@ -59,6 +59,7 @@ ToolRun run_tool(const std::vector<std::string> &args, bool close_stdin)
 {
     std::vector<std::string> cmd = command(args);
     std::vector<char *> argv;
+    argv.reserve(cmd.size() + 1);
     for (std::string &a : cmd)
         argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -86,8 +87,8 @@ ToolRun run_tool(const std::vector<std::string> &args, bool close_stdin)
     lseek(fileno(err), 0, SEEK_SET);
     run.out = slurp(fileno(out));
     run.err = slurp(fileno(err));
-    std::fclose(out);
-    std::fclose(err);
+    (void)std::fclose(out);
+    (void)std::fclose(err);
     return run;
 }
 

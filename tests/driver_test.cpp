@@ -21,6 +21,7 @@ int run_driver(std::vector<std::string> args, Lines &lines)
 {
     args.insert(args.begin(), "pixvane");
     std::vector<char *> argv;
+    argv.reserve(args.size() + 1);
     for (std::string &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);

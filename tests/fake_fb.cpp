@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include "vo_sys.h"
 
@@ -70,18 +71,19 @@ void fake_fb_reset(std::uint32_t xres, std::uint32_t yres, std::uint32_t bpp, un
 
 std::vector<FakeCall> fake_fb_calls(SysCall kind)
 {
+    const auto &calls = fake_fb().calls;
     std::vector<FakeCall> out;
-    for (const FakeCall &c : fake_fb().calls)
-        if (c.call == kind)
-            out.push_back(c);
+    std::copy_if(calls.begin(), calls.end(), std::back_inserter(out),
+                 [kind](const FakeCall &c) { return c.call == kind; });
     return out;
 }
 
 std::vector<unsigned long> fake_fb_ioctls()
 {
-    std::vector<unsigned long> out;
-    for (const FakeCall &c : fake_fb_calls(SysCall::ioctl))
-        out.push_back(c.request);
+    const auto ioctls = fake_fb_calls(SysCall::ioctl);
+    std::vector<unsigned long> out(ioctls.size());
+    std::transform(ioctls.begin(), ioctls.end(), out.begin(),
+                   [](const FakeCall &c) { return c.request; });
     return out;
 }
 

@@ -15,7 +15,8 @@
 #include "capture.h"
 #include "fake_fb.h"
 
-namespace {
+namespace
+{
 
 using Lines = std::vector<std::string>;
 
@@ -116,7 +117,9 @@ Lines lines_after_failure(Call call)
     return {};
 }
 
-class FaultInjection : public ::testing::TestWithParam<Injection> {};
+class FaultInjection : public ::testing::TestWithParam<Injection>
+{
+};
 
 TEST_P(FaultInjection, OneFailingCallGivesItsLineExitOneAndReleasesOnce)
 {
@@ -162,8 +165,8 @@ TEST(FaultInjection, ACleanRunMakesExactlyTheCallsTheTableCovers)
     EXPECT_EQ(run_24(lines), 1);
     EXPECT_EQ(lines, join(BANNER, SWITCHED));
 
-    const std::vector<SysCall> order{SysCall::open,  SysCall::ioctl, SysCall::ioctl,
-                                     SysCall::mmap,  SysCall::ioctl, SysCall::ioctl,
+    const std::vector<SysCall> order{SysCall::open,   SysCall::ioctl, SysCall::ioctl,
+                                     SysCall::mmap,   SysCall::ioctl, SysCall::ioctl,
                                      SysCall::munmap, SysCall::close};
     std::vector<SysCall> made;
     for (const FakeCall &c : fake_fb().calls)
@@ -187,7 +190,9 @@ void PrintTo(const Lie &row, std::ostream *os)
     *os << row.name;
 }
 
-class LyingDevice : public ::testing::TestWithParam<Lie> {};
+class LyingDevice : public ::testing::TestWithParam<Lie>
+{
+};
 
 TEST_P(LyingDevice, IsReportedAndEverythingIsReleased)
 {
@@ -223,7 +228,12 @@ INSTANTIATE_TEST_SUITE_P(
         Lie{"ReadBackReportsZeroDepth", 4, 2, 16, 0, false, SWITCH_ERROR},
         Lie{"ReportsZeroDepthAtOpen", 4, 2, 0, -1, false, {FB_LINE, "QUIL_VO: Can't mmap"}},
         Lie{"ReportsZeroByZero", 0, 0, 16, -1, false, {FB_LINE, "QUIL_VO: Can't mmap"}},
-        Lie{"ReportsScreenBeyondItsMemory", 4096, 4096, 16, -1, false,
+        Lie{"ReportsScreenBeyondItsMemory",
+            4096,
+            4096,
+            16,
+            -1,
+            false,
             {FB_LINE, "QUIL_VO: Can't mmap"}},
         Lie{"MapsWhereItChooses", 4, 2, 16, -1, true, SWITCHED}),
     [](const auto &p) { return std::string(p.param.name); });

@@ -1,4 +1,5 @@
-// libFuzzer target: the whole driver on the fake framebuffer, with its arguments taken from the input.
+// libFuzzer target: the whole driver on the fake framebuffer, with its arguments taken from the
+// input.
 #include "driver.h"
 
 #include <cstdint>
@@ -8,7 +9,8 @@
 
 #include "fake_fb.h"
 
-namespace {
+namespace
+{
 
 constexpr std::size_t MAX_ARGS = 3;
 
@@ -43,15 +45,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size > 0) {
         args.emplace_back();
         for (std::size_t i = 0; i < size; ++i) {
-            if (data[i] != 0)
-                args.back().push_back(static_cast<char>(data[i]));
-            else if (args.size() <= MAX_ARGS)
+            if (data[i] == 0) {
+                if (args.size() > MAX_ARGS)
+                    break;
                 args.emplace_back();
-            else
-                break;
+                continue;
+            }
+            args.back().push_back(static_cast<char>(data[i]));
         }
     }
     std::vector<char *> argv;
+    argv.reserve(args.size() + 1);
     for (std::string &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
