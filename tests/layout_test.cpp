@@ -20,23 +20,19 @@ constexpr bool LONG_IS_32_BITS = sizeof(unsigned long) == 4;
 
 static_assert(sizeof(unsigned long) == 4 || sizeof(unsigned long) == 8, "unexpected long");
 
-// The variable record: all 32-bit fields, the same on every Linux target.
+// The variable record: all 32-bit fields, the same on every Linux target. The tool
+// reads the size and the depth and writes the depth back.
 static_assert(sizeof(fb_var_screeninfo) == 160, "fb_var_screeninfo is not the kernel's");
 static_assert(offsetof(fb_var_screeninfo, xres) == 0, "xres moved");
 static_assert(offsetof(fb_var_screeninfo, yres) == 4, "yres moved");
 static_assert(offsetof(fb_var_screeninfo, bits_per_pixel) == 24, "bits_per_pixel moved");
-static_assert(offsetof(fb_var_screeninfo, activate) == 36, "activate moved");
-static_assert(offsetof(fb_var_screeninfo, reserved) == 144, "reserved moved");
 
-// The fixed record: the 16-byte id, then smem_start at the width of a long.
+// The fixed record: the 16-byte id, then smem_start at the width of a long; the tool
+// prints both memory fields.
 static_assert(sizeof(fb_fix_screeninfo) == (LONG_IS_32_BITS ? 68 : 80),
               "fb_fix_screeninfo is not the kernel's");
 static_assert(offsetof(fb_fix_screeninfo, smem_start) == 16, "smem_start moved");
 static_assert(offsetof(fb_fix_screeninfo, smem_len) == (LONG_IS_32_BITS ? 20 : 24),
               "smem_len moved");
-static_assert(offsetof(fb_fix_screeninfo, line_length) == (LONG_IS_32_BITS ? 44 : 48),
-              "line_length moved");
-static_assert(offsetof(fb_fix_screeninfo, mmio_start) == (LONG_IS_32_BITS ? 48 : 56),
-              "mmio_start moved");
 
 } // namespace
