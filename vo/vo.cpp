@@ -23,19 +23,23 @@ static_assert(FBIOGET_VSCREENINFO == 0x4600, "unexpected FBIOGET_VSCREENINFO");
 static_assert(FBIOPUT_VSCREENINFO == 0x4601, "unexpected FBIOPUT_VSCREENINFO");
 static_assert(FBIOGET_FSCREENINFO == 0x4602, "unexpected FBIOGET_FSCREENINFO");
 
-// VoState: one set per process, touched by nothing outside this file.
-std::int32_t flags;
-int fd = VO_NO_FD;
-fb_var_screeninfo var_info;
-fb_var_screeninfo saved_var_info;
-fb_fix_screeninfo fix_info;
-unsigned char *frame;
+struct VoState {
+    std::int32_t flags;               // completed set-up stages, VO_FLAG_*
+    int fd;                           // the open device, or VO_NO_FD
+    fb_var_screeninfo var_info;       // the working mode
+    fb_var_screeninfo saved_var_info; // the mode found at open; sizes the mapping
+    fb_fix_screeninfo fix_info;       // memory start and length, for the report
+    unsigned char *frame;             // the mapped screen
+};
 
-// Gives the device back after a failed open step.
+// One state per process, touched by nothing outside this file.
+VoState state{0, VO_NO_FD, {}, {}, {}, nullptr};
+
+// Closes the device and forgets it.
 void vo_close_device()
 {
-    (void)vo_sys_close(fd);
-    fd = VO_NO_FD;
+    (void)vo_sys_close(state.fd);
+    state.fd = VO_NO_FD;
 }
 
 } // namespace
@@ -54,71 +58,73 @@ std::uint32_t vo_frame_bytes(const fb_var_screeninfo &mode)
 
 void vo_reset_state()
 {
-    fd = VO_NO_FD;
-    flags = 0;
+    state.fd = VO_NO_FD;
+    state.flags = 0;
 }
 
 int vo_open()
 {
-    fd = vo_sys_open(VO_DEVICE, O_RDWR);
-    if (fd == -1) {
+    state.fd = vo_sys_open(VO_DEVICE, O_RDWR);
+    if (state.fd == -1) {
         std::puts("QUIL_VO: Can't open /dev/fb/0");
         return 0;
     }
 
-    if (vo_sys_ioctl(fd, FBIOGET_VSCREENINFO, &var_info) != 0) {
+    if (vo_sys_ioctl(state.fd, FBIOGET_VSCREENINFO, &state.var_info) != 0) {
         std::puts("QUIL_VO: Can't get VSCREENINFO");
         vo_close_device();
         return 0;
     }
-    saved_var_info = var_info;
+    state.saved_var_info = state.var_info;
 
-    if (vo_sys_ioctl(fd, FBIOGET_FSCREENINFO, &fix_info) != 0) {
+    if (vo_sys_ioctl(state.fd, FBIOGET_FSCREENINFO, &state.fix_info) != 0) {
         std::puts("QUIL_VO: Can't get FSCREENINFO");
         vo_close_device();
         return 0;
     }
     // The kernel hands the memory start over as an integer; the line shows it as a pointer.
-    std::printf("QUIL_VO: FB %u@%p\n", fix_info.smem_len,
-                reinterpret_cast<void *>(fix_info.smem_start)); // NOLINT(performance-no-int-to-ptr)
+    std::printf(
+        "QUIL_VO: FB %u@%p\n", state.fix_info.smem_len,
+        reinterpret_cast<void *>(state.fix_info.smem_start)); // NOLINT(performance-no-int-to-ptr)
 
     // A mode without a size cannot be mapped; the kernel would refuse it too.
-    const std::uint32_t len = vo_frame_bytes(saved_var_info);
-    void *map = len == 0 ? MAP_FAILED : vo_sys_mmap(len, PROT_READ | PROT_WRITE, MAP_SHARED, fd);
+    const std::uint32_t len = vo_frame_bytes(state.saved_var_info);
+    void *map =
+        len == 0 ? MAP_FAILED : vo_sys_mmap(len, PROT_READ | PROT_WRITE, MAP_SHARED, state.fd);
     if (map == MAP_FAILED) {
-        frame = static_cast<unsigned char *>(MAP_FAILED);
+        state.frame = static_cast<unsigned char *>(MAP_FAILED);
         std::puts("QUIL_VO: Can't mmap");
         vo_close_device();
         return 0;
     }
-    frame = static_cast<unsigned char *>(map);
-    std::memset(frame, 0, len);
+    state.frame = static_cast<unsigned char *>(map);
+    std::memset(state.frame, 0, len);
 
-    flags |= VO_FLAG_MAPPED;
+    state.flags |= VO_FLAG_MAPPED;
     return 1;
 }
 
 int vo_set_bpp(int bpp)
 {
-    if ((flags & VO_FLAG_MAPPED) == 0)
+    if ((state.flags & VO_FLAG_MAPPED) == 0)
         return 0;
 
     std::printf("QUIL_VO: set new bpp %d (%d) on FB\n", bpp,
-                static_cast<int>(var_info.bits_per_pixel));
+                static_cast<int>(state.var_info.bits_per_pixel));
     const auto wanted = static_cast<std::uint32_t>(bpp);
-    if (wanted != var_info.bits_per_pixel) {
+    if (wanted != state.var_info.bits_per_pixel) {
         std::printf("QUIL_VO: switching to bpp: %d\n", bpp);
 
-        var_info.bits_per_pixel = wanted;
-        if (vo_sys_ioctl(fd, FBIOPUT_VSCREENINFO, &var_info) != 0) {
+        state.var_info.bits_per_pixel = wanted;
+        if (vo_sys_ioctl(state.fd, FBIOPUT_VSCREENINFO, &state.var_info) != 0) {
             std::puts("QUIL_VO: Can't set VSCREENINFO");
             return 0;
         }
-        if (vo_sys_ioctl(fd, FBIOGET_VSCREENINFO, &var_info) != 0) {
+        if (vo_sys_ioctl(state.fd, FBIOGET_VSCREENINFO, &state.var_info) != 0) {
             std::puts("QUIL_VO: Can't get VSCREENINFO");
             return 0;
         }
-        if (var_info.bits_per_pixel != wanted) {
+        if (state.var_info.bits_per_pixel != wanted) {
             std::printf("QUIL_VO: ERROR switching to bpp: %d\n", bpp);
             return 0;
         }
@@ -130,16 +136,16 @@ int vo_set_bpp(int bpp)
 
 void vo_uninit()
 {
-    if (flags == 0)
+    if (state.flags == 0)
         return;
 
-    if ((flags & VO_FLAG_MAPPED) != 0) {
-        const std::uint32_t len = vo_frame_bytes(saved_var_info);
-        if (frame != nullptr)
-            std::memset(frame, 0, len);
-        (void)vo_sys_munmap(frame, len);
+    if ((state.flags & VO_FLAG_MAPPED) != 0) {
+        const std::uint32_t len = vo_frame_bytes(state.saved_var_info);
+        if (state.frame != nullptr)
+            std::memset(state.frame, 0, len);
+        (void)vo_sys_munmap(state.frame, len);
     }
-    if (fd != VO_NO_FD)
+    if (state.fd != VO_NO_FD)
         vo_close_device();
 
     vo_reset_state();
