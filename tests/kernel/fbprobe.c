@@ -31,8 +31,8 @@ static int fail(const char *what, const char *dev)
 
 static void bitfield(const char *name, const struct fb_bitfield *b)
 {
-    printf("%s.offset=%u\n%s.length=%u\n%s.msb_right=%u\n", name, b->offset, name, b->length,
-           name, b->msb_right);
+    printf("%s.offset=%u\n%s.length=%u\n%s.msb_right=%u\n", name, b->offset, name, b->length, name,
+           b->msb_right);
 }
 
 static void print_var(const struct fb_var_screeninfo *v)
@@ -114,7 +114,8 @@ int main(int argc, char **argv)
     const char *dev = argv[2];
     int needs_value = strcmp(cmd, "fill") == 0 || strcmp(cmd, "bpp") == 0;
     unsigned value = 0;
-    if (needs_value && (argc < 4 || !parse_uint(argv[3], strcmp(cmd, "fill") == 0 ? 255 : 0xffffffffu, &value))) {
+    if (needs_value &&
+        (argc < 4 || !parse_uint(argv[3], strcmp(cmd, "fill") == 0 ? 255 : 0xffffffffu, &value))) {
         fprintf(stderr, "fbprobe: %s needs a value\n", cmd);
         return 2;
     }

@@ -1,0 +1,361 @@
+// The static pixvane run on real kernel framebuffer drivers, one qemu VM per
+// case, through the fbvm runner beside this file. Each case reads what fbvm
+// brought back: the tool's output and exit status, the mode before and after,
+// and the video memory.
+//
+// The expected lines are written out here by hand. Only the memory report of
+// the "FB" line comes from the VM, because the kernel chooses the address and
+// the size: it is taken from the fixed information the runner read before the
+// tool ran.
+#include <sys/wait.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+using Fields = std::map<std::string, std::string>;
+
+std::string env_or(const char *name, const char *fallback)
+{
+    const char *v = std::getenv(name);
+    return v != nullptr && *v != '\0' ? v : fallback;
+}
+
+// Empty when the file is missing; present tells the two apart.
+std::string read_file(const std::string &path, bool *present = nullptr)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (present != nullptr)
+        *present = in.good();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+Fields parse_fields(const std::string &text)
+{
+    Fields fields;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            fields[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return fields;
+}
+
+unsigned long long number(const Fields &fields, const std::string &key)
+{
+    const auto it = fields.find(key);
+    if (it == fields.end()) {
+        ADD_FAILURE() << "no field " << key;
+        return 0;
+    }
+    return std::strtoull(it->second.c_str(), nullptr, 0);
+}
+
+// What one VM run handed back.
+struct VmRun {
+    bool ok = false; // the runner delivered results
+    std::string dir;
+    std::string out;
+    std::string err;
+    int status = -1;
+    bool has_var = false;
+    Fields var_before, var, fix_before;
+    std::string mem;
+};
+
+// Runs the tool in a VM: fbvm run OPTIONS -- ARGS, into a directory of the
+// current test's own, so that cases can run side by side.
+VmRun run_vm(const std::vector<std::string> &options, const std::vector<std::string> &args)
+{
+    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    VmRun run;
+    run.dir = env_or("PIXVANE_KERNEL_RUNS", PIXVANE_KERNEL_RUNS) + "/" + info->test_suite_name() +
+              "." + info->name();
+
+    std::vector<std::string> cmd = {env_or("PIXVANE_FBVM", PIXVANE_FBVM),
+                                    "run",
+                                    "--arch",
+                                    env_or("PIXVANE_KERNEL_ARCH", PIXVANE_KERNEL_ARCH),
+                                    "--bin",
+                                    env_or("PIXVANE_BIN", PIXVANE_BUILT_BIN),
+                                    "--out",
+                                    run.dir};
+    cmd.insert(cmd.end(), options.begin(), options.end());
+    cmd.emplace_back("--");
+    cmd.insert(cmd.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    argv.reserve(cmd.size() + 1);
+    for (std::string &a : cmd)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    const std::string log_path = run.dir + ".runner.log";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int log = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (log >= 0) {
+            dup2(log, STDOUT_FILENO);
+            dup2(log, STDERR_FILENO);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int wstatus = 0;
+    if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {
+        ADD_FAILURE() << "could not start " << cmd[0];
+        return run;
+    }
+    if (!WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0) {
+        ADD_FAILURE() << "fbvm run failed:\n" << read_file(log_path);
+        return run;
+    }
+
+    bool present = false;
+    run.out = read_file(run.dir + "/stdout", &present);
+    run.err = read_file(run.dir + "/stderr");
+    const std::string status = read_file(run.dir + "/status");
+    run.status = status.empty() ? -1 : static_cast<int>(std::strtol(status.c_str(), nullptr, 10));
+    run.var_before = parse_fields(read_file(run.dir + "/var.before"));
+    run.var = parse_fields(read_file(run.dir + "/var", &run.has_var));
+    run.fix_before = parse_fields(read_file(run.dir + "/fix.before"));
+    run.mem = read_file(run.dir + "/mem");
+    run.ok = present && !status.empty();
+    if (!run.ok)
+        ADD_FAILURE() << "no results in " << run.dir << "\n" << read_file(run.dir + "/vm.log");
+    return run;
+}
+
+const char kBanner[] = "Pixvane by Qor-EN\n\n";
+
+// The "FB" line as printf's %u and glibc's %p write it: 0x and lower-case hex,
+// or "(nil)" for a null pointer (DRM hides its address).
+std::string fb_line(const Fields &fix)
+{
+    const unsigned long long start = number(fix, "smem_start");
+    std::ostringstream line;
+    line << "QUIL_VO: FB " << number(fix, "smem_len") << "@";
+    if (start == 0)
+        line << "(nil)";
+    else
+        line << "0x" << std::hex << start;
+    line << "\n";
+    return line.str();
+}
+
+// Index of the first byte in [from, to) of mem that is not value, or -1.
+long first_other(const std::string &mem, std::size_t from, std::size_t to, unsigned char value)
+{
+    for (std::size_t i = from; i < to && i < mem.size(); ++i) {
+        if (static_cast<unsigned char>(mem[i]) != value)
+            return static_cast<long>(i);
+    }
+    return -1;
+}
+
+// Video memory after a run that prefilled it with 0xff: the first `cleared`
+// bytes are zero, and every byte after them is still 0xff.
+void expect_cleared_prefix(const VmRun &run, std::size_t cleared)
+{
+    ASSERT_EQ(run.mem.size(), number(run.fix_before, "smem_len"));
+    ASSERT_LE(cleared, run.mem.size());
+    EXPECT_EQ(first_other(run.mem, 0, cleared, 0x00), -1) << "a byte the tool should clear";
+    EXPECT_EQ(first_other(run.mem, cleared, run.mem.size(), 0xff), -1)
+        << "a byte past the visible screen was touched";
+}
+
+// The fields of the mode other than the depth and the colour layout, which
+// follows the depth in the driver: the tool must send them back as it read
+// them, and the driver keeps what it is sent.
+void expect_same_geometry(const Fields &before, const Fields &after)
+{
+    for (const auto &field : before) {
+        const std::string &key = field.first;
+        if (key == "bits_per_pixel" || key.rfind("red.", 0) == 0 || key.rfind("green.", 0) == 0 ||
+            key.rfind("blue.", 0) == 0 || key.rfind("transp.", 0) == 0)
+            continue;
+        const auto it = after.find(key);
+        ASSERT_NE(it, after.end()) << key;
+        EXPECT_EQ(it->second, field.second) << key;
+    }
+}
+
+const std::vector<std::string> kVfb16 = {"--vfb", "vfb_enable=1 mode_option=640x480-16",
+                                         "--prefill", "0xff"};
+const std::size_t kPixels = std::size_t{640} * 480;
+
+TEST(Vfb, SwitchFrom16To24)
+{
+    const VmRun run = run_vm(kVfb16, {"24"});
+    ASSERT_TRUE(run.ok);
+    ASSERT_EQ(number(run.var_before, "bits_per_pixel"), 16u);
+    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                           "QUIL_VO: set new bpp 24 (16) on FB\n"
+                           "QUIL_VO: switching to bpp: 24\n"
+                           "QUIL_VO: seted bpp on FB\n"
+                           "QUIL_VO: All uninit\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(number(run.var, "bits_per_pixel"), 24u);
+    expect_same_geometry(run.var_before, run.var);
+    // Both clears cover the screen at the depth found at open: two bytes a pixel.
+    expect_cleared_prefix(run, kPixels * 2);
+}
+
+TEST(Vfb, SameDepthSendsNothing)
+{
+    const VmRun run = run_vm(kVfb16, {"16"});
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                           "QUIL_VO: set new bpp 16 (16) on FB\n"
+                           "QUIL_VO: seted bpp on FB\n"
+                           "QUIL_VO: All uninit\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.var, run.var_before);
+    expect_cleared_prefix(run, kPixels * 2);
+}
+
+TEST(Vfb, DepthRoundedByDriverIsAnError)
+{
+    // vfb takes 18 and runs at 24.
+    const VmRun run = run_vm(kVfb16, {"18"});
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                           "QUIL_VO: set new bpp 18 (16) on FB\n"
+                           "QUIL_VO: switching to bpp: 18\n"
+                           "QUIL_VO: ERROR switching to bpp: 18\n"
+                           "QUIL_VO: All uninit\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(number(run.var, "bits_per_pixel"), 24u);
+    expect_same_geometry(run.var_before, run.var);
+    expect_cleared_prefix(run, kPixels * 2);
+}
+
+TEST(Vfb, TooLittleVideoMemoryIsRefused)
+{
+    // 640x480 at 32 bpp needs 1228800 bytes; vfb has 1 MiB and answers ENOMEM.
+    const VmRun run =
+        run_vm({"--vfb", "vfb_enable=1 videomemorysize=1048576 mode_option=640x480-16", "--prefill",
+                "0xff"},
+               {"32"});
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                           "QUIL_VO: set new bpp 32 (16) on FB\n"
+                           "QUIL_VO: switching to bpp: 32\n"
+                           "QUIL_VO: Can't set VSCREENINFO\n"
+                           "QUIL_VO: All uninit\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.var, run.var_before);
+    expect_cleared_prefix(run, kPixels * 2);
+}
+
+TEST(Vfb, SwitchUpKeepsTheClearAtTheOldSize)
+{
+    // Exactly enough memory for 640x480 at 32 bpp.
+    const VmRun run =
+        run_vm({"--vfb", "vfb_enable=1 videomemorysize=1228800 mode_option=640x480-16", "--prefill",
+                "0xff"},
+               {"32"});
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                           "QUIL_VO: set new bpp 32 (16) on FB\n"
+                           "QUIL_VO: switching to bpp: 32\n"
+                           "QUIL_VO: seted bpp on FB\n"
+                           "QUIL_VO: All uninit\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(number(run.var, "bits_per_pixel"), 32u);
+    expect_same_geometry(run.var_before, run.var);
+    // The final clear uses the length of the 16 bpp mode found at open.
+    expect_cleared_prefix(run, kPixels * 2);
+}
+
+TEST(Vfb, StartAt8WithDefaultDepth)
+{
+    // No argument: the default depth, 24.
+    const VmRun run =
+        run_vm({"--vfb", "vfb_enable=1 mode_option=640x480-8", "--prefill", "0xff"}, {});
+    ASSERT_TRUE(run.ok);
+    ASSERT_EQ(number(run.var_before, "bits_per_pixel"), 8u);
+    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                           "QUIL_VO: set new bpp 24 (8) on FB\n"
+                           "QUIL_VO: switching to bpp: 24\n"
+                           "QUIL_VO: seted bpp on FB\n"
+                           "QUIL_VO: All uninit\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(number(run.var, "bits_per_pixel"), 24u);
+    expect_same_geometry(run.var_before, run.var);
+    // One byte a pixel at 8 bpp.
+    expect_cleared_prefix(run, kPixels);
+}
+
+TEST(NoDevice, NoDriverAndNoNode)
+{
+    const VmRun run = run_vm({"--no-vfb", "--no-node"}, {"24"});
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(run.out, std::string(kBanner) + "QUIL_VO: Can't open /dev/fb/0\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(run.has_var) << "the VM had a framebuffer after all";
+}
+
+TEST(NoDevice, DriverWithoutTheDevfsNode)
+{
+    // The kernel's own /dev/fb0 is there, but not /dev/fb/0: the framebuffer
+    // must not be touched.
+    const VmRun run = run_vm(
+        {"--vfb", "vfb_enable=1 mode_option=640x480-16", "--prefill", "0xff", "--no-node"}, {"24"});
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(run.out, std::string(kBanner) + "QUIL_VO: Can't open /dev/fb/0\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.var, run.var_before);
+    expect_cleared_prefix(run, 0);
+}
+
+TEST(Drm, VirtioGpuIgnoresALowerDepth)
+{
+    // virtio-gpu's fbdev emulation runs at 32 bpp only. A lower depth is
+    // accepted and rounded back up to 32, so only the read-back sees it.
+    const VmRun run = run_vm({"--drm=virtio-gpu", "--prefill", "0xff"}, {"16"});
+    ASSERT_TRUE(run.ok);
+    ASSERT_EQ(number(run.var_before, "bits_per_pixel"), 32u);
+    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                           "QUIL_VO: set new bpp 16 (32) on FB\n"
+                           "QUIL_VO: switching to bpp: 16\n"
+                           "QUIL_VO: ERROR switching to bpp: 16\n"
+                           "QUIL_VO: All uninit\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.var, run.var_before);
+    const std::size_t pixels = number(run.var_before, "xres") * number(run.var_before, "yres");
+    expect_cleared_prefix(run, pixels * 4);
+}
+
+TEST(Drm, CirrusRefusesAHigherDepth)
+{
+    // cirrus's fbdev emulation starts at 16 bpp and cannot go higher: EINVAL.
+    const VmRun run = run_vm({"--drm=cirrus", "--prefill", "0xff"}, {"24"});
+    ASSERT_TRUE(run.ok);
+    ASSERT_EQ(number(run.var_before, "bits_per_pixel"), 16u);
+    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                           "QUIL_VO: set new bpp 24 (16) on FB\n"
+                           "QUIL_VO: switching to bpp: 24\n"
+                           "QUIL_VO: Can't set VSCREENINFO\n"
+                           "QUIL_VO: All uninit\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.var, run.var_before);
+    const std::size_t pixels = number(run.var_before, "xres") * number(run.var_before, "yres");
+    expect_cleared_prefix(run, pixels * 2);
+}
+
+} // namespace
