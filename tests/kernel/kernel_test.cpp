@@ -300,6 +300,21 @@ TEST(Vfb, StartAt8WithDefaultDepth)
     expect_cleared_prefix(run, kPixels);
 }
 
+TEST(Vfb, EmptyFirstArgumentMeansTheDefault)
+{
+    // "" parses to 0, out of bounds, so 24; the 16 after it is ignored. This
+    // also shows that the VM gets the arguments exactly, empty ones included.
+    const VmRun run = run_vm(kVfb16, {"", "16"});
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                           "QUIL_VO: set new bpp 24 (16) on FB\n"
+                           "QUIL_VO: switching to bpp: 24\n"
+                           "QUIL_VO: seted bpp on FB\n"
+                           "QUIL_VO: All uninit\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(number(run.var, "bits_per_pixel"), 24u);
+}
+
 TEST(NoDevice, NoDriverAndNoNode)
 {
     const VmRun run = run_vm({"--no-vfb", "--no-node"}, {"24"});
