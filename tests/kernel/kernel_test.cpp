@@ -74,6 +74,7 @@ struct VmRun {
     bool has_var = false;
     Fields var_before, var, fix_before;
     std::string mem;
+    std::string setup_out; // what --setup printed
 };
 
 // Runs the tool in a VM: fbvm run OPTIONS -- ARGS, into a directory of the
@@ -132,6 +133,7 @@ VmRun run_vm(const std::vector<std::string> &options, const std::vector<std::str
     run.var = parse_fields(read_file(run.dir + "/var", &run.has_var));
     run.fix_before = parse_fields(read_file(run.dir + "/fix.before"));
     run.mem = read_file(run.dir + "/mem");
+    run.setup_out = read_file(run.dir + "/setup.out");
     run.ok = present && !status.empty();
     if (!run.ok)
         ADD_FAILURE() << "no results in " << run.dir << "\n" << read_file(run.dir + "/vm.log");
@@ -378,6 +380,93 @@ TEST(Drm, CirrusRefusesAHigherDepth)
     EXPECT_EQ(run.var, run.var_before);
     const std::size_t pixels = screen_pixels(run.var_before);
     expect_cleared_prefix(run, pixels * 2);
+}
+
+// busybox mdev with the mdev.conf line the project ships, read from the source
+// tree, on a kernel that names the device /dev/fb0. The VM gets the
+// /etc/passwd and /etc/group of an image that has a video group: mdev skips a
+// line whose user or group it cannot find (it says "unknown user/group" and
+// goes on with its defaults), so without them the line would do nothing. The
+// setup lists what mdev made, so a changed line shows there first.
+const std::string kMdevConf = PIXVANE_MDEV_CONF;
+
+// Runs mdev -s, then reports each of the two names: a link and its target, a
+// device node with its numbers (hexadecimal, as stat writes them), owner and
+// mode, or "none".
+const std::string kMdevScan = R"sh(mkdir -p /etc
+echo 'root:x:0:0:root:/root:/bin/sh' >/etc/passwd
+printf 'root:x:0:\nvideo:x:44:\n' >/etc/group
+[ -e /etc/mdev.conf ] || : >/etc/mdev.conf
+mdev -s || echo "mdev -s: status $?"
+for f in /dev/fb0 /dev/fb/0; do
+    if [ -L "$f" ]; then
+        echo "$f -> $(readlink "$f")"
+    elif [ -e "$f" ]; then
+        stat -c '%n: %F %t:%T %U:%G %a' "$f"
+    else
+        echo "$f: none"
+    fi
+done)sh";
+
+std::vector<std::string> mdev_options(bool shipped_line, bool devtmpfs)
+{
+    std::vector<std::string> options = kVfb16;
+    options.insert(options.end(), {"--no-node", "--setup", kMdevScan});
+    if (!devtmpfs)
+        options.emplace_back("--no-devtmpfs");
+    if (shipped_line)
+        options.insert(options.end(), {"--file", kMdevConf + "=/etc/mdev.conf"});
+    return options;
+}
+
+TEST(Mdev, ShippedLineNextToDevtmpfs)
+{
+    // devtmpfs made /dev/fb0; the line adds /dev/fb/0 and leaves fb0 as it is.
+    const VmRun run = run_vm(mdev_options(true, true), {"24"});
+    ASSERT_TRUE(run.ok);
+    ASSERT_EQ(run.setup_out, "/dev/fb0: character special file 1d:0 root:root 600\n"
+                             "/dev/fb/0: character special file 1d:0 root:video 660\n");
+    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                           "QUIL_VO: set new bpp 24 (16) on FB\n"
+                           "QUIL_VO: switching to bpp: 24\n"
+                           "QUIL_VO: seted bpp on FB\n"
+                           "QUIL_VO: All uninit\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(number(run.var, "bits_per_pixel"), 24u);
+    expect_same_geometry(run.var_before, run.var);
+    expect_cleared_prefix(run, kPixels * 2);
+}
+
+TEST(Mdev, ShippedLineOnABareDev)
+{
+    // mdev alone makes the nodes: /dev/fb/0, and /dev/fb0 as a link to it.
+    const VmRun run = run_vm(mdev_options(true, false), {"24"});
+    ASSERT_TRUE(run.ok);
+    ASSERT_EQ(run.setup_out, "/dev/fb0 -> fb/0\n"
+                             "/dev/fb/0: character special file 1d:0 root:video 660\n");
+    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                           "QUIL_VO: set new bpp 24 (16) on FB\n"
+                           "QUIL_VO: switching to bpp: 24\n"
+                           "QUIL_VO: seted bpp on FB\n"
+                           "QUIL_VO: All uninit\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(number(run.var, "bits_per_pixel"), 24u);
+    expect_same_geometry(run.var_before, run.var);
+    expect_cleared_prefix(run, kPixels * 2);
+}
+
+TEST(Mdev, WithoutTheLineThereIsNoDevfsName)
+{
+    // An mdev.conf without the line: mdev makes the kernel's name only.
+    const VmRun run = run_vm(mdev_options(false, false), {"24"});
+    ASSERT_TRUE(run.ok);
+    ASSERT_EQ(run.setup_out, "/dev/fb0: character special file 1d:0 root:root 660\n"
+                             "/dev/fb/0: none\n");
+    EXPECT_EQ(run.out, std::string(kBanner) + "QUIL_VO: Can't open /dev/fb/0\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.var, run.var_before);
+    expect_cleared_prefix(run, 0);
 }
 
 } // namespace
