@@ -6,8 +6,17 @@
 
 #include "vo.h"
 
+namespace
+{
+
+constexpr long DEFAULT_BPP = 24;
+constexpr long MIN_BPP = 8;
+constexpr long MAX_BPP = 32;
+
 static_assert(MIN_BPP <= DEFAULT_BPP && DEFAULT_BPP <= MAX_BPP, "default depth out of bounds");
 
+// Depth wanted by the command line argv: the first argument in decimal,
+// or DEFAULT_BPP when it is absent or outside MIN_BPP..MAX_BPP.
 int pixvane_wanted_bpp(int argc, char *argv[])
 {
     long bpp = DEFAULT_BPP;
@@ -19,6 +28,8 @@ int pixvane_wanted_bpp(int argc, char *argv[])
         bpp = DEFAULT_BPP;
     return static_cast<int>(bpp);
 }
+
+} // namespace
 
 int pixvane_main(int argc, char *argv[])
 {

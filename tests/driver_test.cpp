@@ -1,36 +1,18 @@
 // The command-line driver on the fake framebuffer: which depth reaches the device, banner, exit
 // status.
-#include "driver.h"
-
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "capture.h"
 #include "fake_fb.h"
+#include "run_driver.h"
 
 namespace
 {
 
 using Lines = std::vector<std::string>;
-
-// Runs the driver as "pixvane args..."; returns its exit status and lines.
-int run_driver(std::vector<std::string> args, Lines &lines)
-{
-    args.insert(args.begin(), "pixvane");
-    std::vector<char *> argv;
-    argv.reserve(args.size() + 1);
-    for (std::string &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    capture_start();
-    const int status = pixvane_main(static_cast<int>(args.size()), argv.data());
-    lines = capture_lines(capture_stop());
-    return status;
-}
 
 struct ArgRow {
     const char *name;

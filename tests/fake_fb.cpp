@@ -40,6 +40,12 @@ bool fake_fb_is_open(int fd)
     return std::find(fds.begin(), fds.end(), fd) != fds.end();
 }
 
+void fake_fb_forget_fd(int fd)
+{
+    auto &fds = fake_fb().open_fds;
+    fds.erase(std::remove(fds.begin(), fds.end(), fd), fds.end());
+}
+
 } // namespace
 
 FakeFb &fake_fb()
@@ -114,14 +120,13 @@ int vo_sys_close(int fd)
     c.fd = fd;
     if (fake_fb_record(c)) {
         // Linux releases the descriptor even when close reports an error.
-        fb.open_fds.erase(std::remove(fb.open_fds.begin(), fb.open_fds.end(), fd),
-                          fb.open_fds.end());
+        fake_fb_forget_fd(fd);
         return fake_fb_fail(c, c.error);
     }
     if (!fake_fb_is_open(fd))
         return fake_fb_fail(c, EBADF);
 
-    fb.open_fds.erase(std::remove(fb.open_fds.begin(), fb.open_fds.end(), fd), fb.open_fds.end());
+    fake_fb_forget_fd(fd);
     fb.calls.push_back(c);
     return 0;
 }

@@ -1,10 +1,8 @@
 // Whole runs with one system call failing, or a device that lies: lines, exit status, and release.
-#include "driver.h"
-
 #include <sys/mman.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -12,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "capture.h"
 #include "fake_fb.h"
+#include "run_driver.h"
 
 namespace
 {
@@ -31,18 +29,6 @@ Lines join(Lines a, const Lines &b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-// Runs "pixvane 24" on the fake device; returns the exit status.
-int run_24(Lines &lines)
-{
-    char prog[] = "pixvane";
-    char arg[] = "24";
-    char *argv[] = {prog, arg, nullptr};
-    capture_start();
-    const int status = pixvane_main(2, argv);
-    lines = capture_lines(capture_stop());
-    return status;
 }
 
 // Everything taken was given back once, and nothing was given back that
@@ -129,7 +115,7 @@ TEST_P(FaultInjection, OneFailingCallGivesItsLineExitOneAndReleasesOnce)
     fake_fb().fail_errno = row.error;
 
     Lines lines;
-    EXPECT_EQ(run_24(lines), 1);
+    EXPECT_EQ(run_driver({"24"}, lines), 1);
     EXPECT_EQ(lines, lines_after_failure(row.call));
     ASSERT_GT(fake_fb().calls.size(), static_cast<std::size_t>(row.call));
     EXPECT_EQ(fake_fb().calls[static_cast<std::size_t>(row.call)].error, row.error)
@@ -162,7 +148,7 @@ TEST(FaultInjection, ACleanRunMakesExactlyTheCallsTheTableCovers)
 {
     fake_fb_reset(4, 2, 16);
     Lines lines;
-    EXPECT_EQ(run_24(lines), 1);
+    EXPECT_EQ(run_driver({"24"}, lines), 1);
     EXPECT_EQ(lines, join(BANNER, SWITCHED));
 
     const std::vector<SysCall> order{SysCall::open,   SysCall::ioctl, SysCall::ioctl,
@@ -207,7 +193,7 @@ TEST_P(LyingDevice, IsReportedAndEverythingIsReleased)
         fake_fb().mmap_at = elsewhere.data();
 
     Lines lines;
-    EXPECT_EQ(run_24(lines), 1);
+    EXPECT_EQ(run_driver({"24"}, lines), 1);
     EXPECT_EQ(lines, join(BANNER, row.after_banner));
     expect_released_exactly_once();
     if (row.map_elsewhere) {
