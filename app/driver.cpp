@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Banner, depth argument and the fixed order of calls into the video-output module.
 #include "driver.h"
 

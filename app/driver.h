@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line front end, callable without a process of its own.
 #ifndef PIXVANE_DRIVER_H
 #define PIXVANE_DRIVER_H

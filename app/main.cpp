@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pixvane: set the colour depth of the framebuffer behind /dev/fb/0.
 #include "driver.h"
 

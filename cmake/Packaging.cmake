@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Install rules for everything around the pixvane executable (manual page,
 # udev rule, systemd unit, boot examples) and the Debian package built from
 # them with CPack:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The smallest program that does what pixvane needs of libc: formatted output and an ioctl.
 // Statically linked, its size is what glibc alone costs; scripts/size-report sets pixvane
 // against it.

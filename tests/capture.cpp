@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Standard-output capture through a temporary file and dup2.
 #include "capture.h"
 

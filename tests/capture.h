@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Captures what the code under test writes on standard output.
 #ifndef PIXVANE_CAPTURE_H
 #define PIXVANE_CAPTURE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built pixvane run as a user runs it, on a machine without a framebuffer.
 #include <sys/stat.h>
 #include <sys/wait.h>

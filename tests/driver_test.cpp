@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line driver on the fake framebuffer: which depth reaches the device, banner, exit
 // status.
 #include <ostream>

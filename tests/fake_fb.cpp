@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fake framebuffer: a device whose mode, memory and failures the tests choose.
 #include "fake_fb.h"
 

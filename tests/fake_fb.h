@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An in-memory framebuffer that replaces the module's system-call layer and records every call.
 #ifndef PIXVANE_FAKE_FB_H
 #define PIXVANE_FAKE_FB_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole runs with one system call failing, or a device that lies: lines, exit status, and release.
 #include <sys/mman.h>
 

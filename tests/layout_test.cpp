@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kernel's framebuffer records as this target's compiler lays them out, checked when the
 // tests are built for the target (natively, armhf, arm64).
 //

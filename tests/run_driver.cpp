@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The driver run as main would run it, on whatever device the fake is set up as.
 #include "run_driver.h"
 

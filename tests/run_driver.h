@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the whole command-line driver in process, with its output captured.
 #ifndef PIXVANE_RUN_DRIVER_H
 #define PIXVANE_RUN_DRIVER_H

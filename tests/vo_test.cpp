@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The video-output module against the fake framebuffer: lines, calls, mapping lengths and memory.
 #include "vo.h"
 

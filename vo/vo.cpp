@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The framebuffer video-output module: its state, the screen mapping and the depth switch.
 #include "vo.h"
 

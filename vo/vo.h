@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Framebuffer video output: open, map and blank the screen, switch its depth, tear down.
 #ifndef PIXVANE_VO_H
 #define PIXVANE_VO_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The module's only way to the kernel: thin wrappers that tests replace at link time.
 #ifndef PIXVANE_VO_SYS_H
 #define PIXVANE_VO_SYS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Linux implementation of the module's system-call layer.
 #include "vo_sys.h"
 

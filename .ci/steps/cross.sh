@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The ARM builds: armhf and arm64 with the unit and cli tests under qemu-user, a build the
 # way a distribution's build system makes one (a toolchain file of its own, no presets,
 # a DESTDIR install), and the size report.

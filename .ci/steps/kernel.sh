@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The kernel tests: the static pixvane run on real framebuffer drivers of
 # Debian's x86_64, armhf and arm64 kernels, each in its own qemu VMs.
 #

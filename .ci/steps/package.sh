@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages of pixvane for amd64, armhf and arm64 and checks
 # them and everything they carry:
 #   - the manual page: mandoc and groff lint, rendering, every line the tool

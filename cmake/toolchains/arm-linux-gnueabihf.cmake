@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for 32-bit ARM Linux (hard-float) with Debian's cross compiler:
 #   apt-get install g++-arm-linux-gnueabihf qemu-user-static
 #   cmake -B build/armhf -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/arm-linux-gnueabihf.cmake

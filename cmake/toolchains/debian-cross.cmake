@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared part of the toolchain files for Debian's cross compilers. The
 # including file sets CMAKE_SYSTEM_PROCESSOR, PIXVANE_CROSS_TRIPLE and
 # PIXVANE_QEMU_USER (the qemu-user emulator's name).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: the whole driver on the fake framebuffer, with its arguments taken from the
 // input.
 #include "driver.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * benchtimer: the benchmark's clock inside the test VM.
  *

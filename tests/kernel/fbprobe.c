@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * fbprobe: the test VM's own window on a framebuffer device.
  *

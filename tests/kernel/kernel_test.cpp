@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The static pixvane run on real kernel framebuffer drivers, one qemu VM per
 // case, through the fbvm runner beside this file. Each case reads what fbvm
 // brought back: the tool's output and exit status, the mode before and after,
