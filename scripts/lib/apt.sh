@@ -1,0 +1,141 @@
+# SPDX-License-Identifier: MIT
+# Debian packages for the project's scripts: the one way they update apt's
+# indexes, download packages and install them. Sourced by bash scripts; set
+# apt_prog to the caller's name first. Every message goes to stderr.
+#
+#   apt_use_private DIR ARCH...  later calls keep lists and downloads in DIR,
+#                                for the host's architecture and ARCHs, with
+#                                the machine's sources; the machine's own apt
+#                                state and dpkg architectures are left alone
+#   apt_update                   apt-get update, retried; when it keeps
+#                                failing but indexes are there, one line says
+#                                so and the work goes on with what arrived
+#   apt_download PKG...          the .debs of PKG (name[:arch][=version]) into
+#                                the current directory
+#   apt_install PKG...           installs on this machine what is not there
+#   apt_versions PKG             every version apt offers, newest first
+#
+# A registry caught mid-sync fails an update for hours: one index arrives
+# with a size its Release file does not give. That is no reason to stop as
+# long as what is needed resolves, so only a package that cannot be had
+# fails, with its name and apt's own words.
+#
+# PIXVANE_APT_TRIES (default 3) and PIXVANE_APT_PAUSE (seconds, default 10)
+# bound how long an update keeps trying.
+
+apt_prog=${apt_prog:-apt}
+apt_opts=(-o Acquire::Retries=1 -o Acquire::http::Timeout=20 -o Acquire::https::Timeout=20
+    -o DPkg::Lock::Timeout=600)
+apt_updated=0
+
+apt_note() { echo "$apt_prog: $*" >&2; }
+
+apt_use_private() { # DIR ARCH...
+    local dir=$1 host archs
+    shift
+    host=$(dpkg --print-architecture)
+    archs=$host
+    local a
+    for a in "$@"; do
+        [[ $a == "$host" || ,$archs, == *,$a,* ]] || archs+=",$a"
+    done
+    mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial"
+    apt_opts+=(-o "Dir::State::Lists=$dir/lists" -o "Dir::Cache=$dir/cache"
+        -o "APT::Architectures=$archs" -o APT::Sandbox::User=root)
+    apt_updated=0
+}
+
+# The directory of the indexes the calls use.
+apt_lists_dir() {
+    local lists
+    eval "$(apt-config "${apt_opts[@]}" shell lists Dir::State::lists/d)"
+    echo "${lists%/}"
+}
+
+apt_have_lists() {
+    compgen -G "$(apt_lists_dir)/*_Packages*" >/dev/null
+}
+
+# apt's error lines from the output in $1, on one line.
+apt_errors() {
+    grep -E '^(E|W): ' <<<"$1" | grep -v 'is configured multiple times' |
+        head -n 3 | tr '\n' ' ' | sed 's/ *$//'
+}
+
+apt_update() {
+    local tries=${PIXVANE_APT_TRIES:-3} pause=${PIXVANE_APT_PAUSE:-10} n out=""
+    local sudo=
+    [[ $(id -u) == 0 ]] || sudo=sudo
+    for ((n = 1; n <= tries; n++)); do
+        if out=$($sudo apt-get -qq "${apt_opts[@]}" update 2>&1); then
+            apt_updated=1
+            return 0
+        fi
+        ((n == tries)) || {
+            apt_note "apt-get update failed (try $n of $tries), again in $pause s: $(apt_errors "$out")"
+            sleep "$pause"
+        }
+    done
+    apt_updated=1
+    if apt_have_lists; then
+        apt_note "apt-get update incomplete after $tries tries; going on with the indexes that arrived: $(apt_errors "$out")"
+        return 0
+    fi
+    apt_note "apt-get update failed and no index is there to go on with: $(apt_errors "$out")"
+    return 1
+}
+
+# Updates once per run where no index is there yet.
+apt_ready() {
+    ((apt_updated)) || apt_have_lists || apt_update
+}
+
+# Names each package of $@ that apt cannot download, with apt's error.
+apt_explain() {
+    local p out
+    for p in "$@"; do
+        out=$(apt-get -qq --print-uris "${apt_opts[@]}" download "$p" 2>&1 >/dev/null) ||
+            apt_note "cannot fetch $p: $(apt_errors "$out")"
+    done
+}
+
+apt_download() {
+    local out
+    apt_ready || return 1
+    out=$(apt-get download -qq "${apt_opts[@]}" "$@" 2>&1) && return 0
+    # The indexes may be older than the registry: bring them up once.
+    if ((apt_updated == 0)); then
+        apt_update || return 1
+        out=$(apt-get download -qq "${apt_opts[@]}" "$@" 2>&1) && return 0
+    fi
+    apt_note "apt-get download failed: $(apt_errors "$out")"
+    apt_explain "$@"
+    return 1
+}
+
+apt_install() {
+    local missing=() p out sudo=
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$p")
+    done
+    ((${#missing[@]})) || return 0
+    [[ $(id -u) == 0 ]] || sudo=sudo
+    apt_note "installing ${missing[*]}"
+    apt_ready || return 1
+    if ! out=$(DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
+        --no-install-recommends "${apt_opts[@]}" "${missing[@]}" 2>&1); then
+        if ((apt_updated == 0)) && apt_update &&
+            out=$(DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
+                --no-install-recommends "${apt_opts[@]}" "${missing[@]}" 2>&1); then
+            return 0
+        fi
+        apt_note "cannot install ${missing[*]}: $(apt_errors "$out")"
+        return 1
+    fi
+}
+
+apt_versions() { # PKG
+    apt_ready || return 1
+    apt-cache "${apt_opts[@]}" madison "$1" 2>/dev/null | awk -F' *\\| *' '{ print $2 }'
+}
