@@ -8,6 +8,9 @@
 # libraries and headers, and on the build machine for programs.
 set(CMAKE_SYSTEM_NAME Linux)
 
+include(${CMAKE_CURRENT_LIST_DIR}/require-compiler.cmake)
+pixvane_require_compiler(${PIXVANE_CROSS_TRIPLE}-g++ g++-${PIXVANE_CROSS_TRIPLE} qemu-user-static)
+
 set(CMAKE_C_COMPILER ${PIXVANE_CROSS_TRIPLE}-gcc)
 set(CMAKE_CXX_COMPILER ${PIXVANE_CROSS_TRIPLE}-g++)
 
