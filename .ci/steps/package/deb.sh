@@ -1,0 +1,154 @@
+# SPDX-License-Identifier: MIT
+# shellcheck shell=bash
+# The Debian packages: build, lintian, control fields, contents, binaries, a run from each.
+# Sourced by .ci/steps/package.sh, which defines check, die, SRC and TMP.
+
+# build_deb ARCH [CMAKE ARGS...]: build/deb-ARCH/packages/pixvane_*_ARCH.deb
+build_deb() {
+    local arch=$1 dir=$SRC/build/deb-$1
+    shift
+    rm -rf "$dir"
+    cmake -S "$SRC" -B "$dir" -G Ninja \
+        -DCMAKE_BUILD_TYPE=MinSizeRel \
+        -DPIXVANE_STATIC=ON -DPIXVANE_STRIP=ON -DPIXVANE_WERROR=ON \
+        -DBUILD_TESTING=OFF \
+        -DCMAKE_INSTALL_PREFIX=/usr \
+        -DPIXVANE_UDEV_RULES_DIR=lib/udev/rules.d \
+        -DPIXVANE_SYSTEMD_UNIT_DIR=lib/systemd/system \
+        "$@" >"$TMP/configure-$arch.log" ||
+        { cat "$TMP/configure-$arch.log"; return 1; }
+    cmake --build "$dir" >"$TMP/build-$arch.log" || { cat "$TMP/build-$arch.log"; return 1; }
+    (cd "$dir" && cpack -G DEB >"$TMP/cpack-$arch.log") || { cat "$TMP/cpack-$arch.log"; return 1; }
+}
+
+echo "Building the packages"
+build_deb amd64
+build_deb armhf -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/toolchains/arm-linux-gnueabihf.cmake"
+build_deb arm64 -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/toolchains/aarch64-linux-gnu.cmake"
+
+deb_of() {
+    local debs=("$SRC/build/deb-$1/packages/"pixvane_*_"$1".deb)
+    [[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || die "expected one pixvane_*_$1.deb, found: ${debs[*]}"
+    echo "${debs[0]}"
+}
+
+# No errors and no warnings; overridden tags must carry their reason in the
+# package's override file. Informational tags are shown and kept.
+deb_lintian() {
+    local deb out
+    deb=$(deb_of "$1")
+    # --fail-on none: the status then tells only whether lintian itself
+    # worked (with --show-overrides, 2.116 fails on overridden tags too);
+    # errors and warnings are read from its output.
+    out=$(lintian --fail-on none --display-info --show-overrides --color never "$deb" 2>&1) ||
+        die "lintian did not run: $out"
+    grep -v '^running with root privileges' <<<"$out" || true
+    ! grep -q '^[EW]: ' <<<"$out" || die "lintian reports errors or warnings"
+}
+
+deb_fields() {
+    local deb arch=$1
+    deb=$(deb_of "$arch")
+    f() { dpkg-deb -f "$deb" "$1"; }
+    [[ $(f Package) == pixvane ]] || die "Package: $(f Package)"
+    [[ $(f Architecture) == "$arch" ]] || die "Architecture: $(f Architecture), want $arch"
+    [[ $(f Section) == admin ]] || die "Section: $(f Section)"
+    [[ $(f Priority) == optional ]] || die "Priority: $(f Priority)"
+    [[ $(f Maintainer) =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || die "Maintainer: $(f Maintainer)"
+    [[ $(f Version) =~ ^[0-9]+\.[0-9]+\.[0-9]+ ]] || die "Version: $(f Version)"
+    [[ -z $(f Depends) ]] || die "a static pixvane needs no Depends, got: $(f Depends)"
+    # Synopsis and an extended description of its own.
+    local synopsis
+    synopsis=$(f Description | sed -n 1p)
+    [[ $synopsis == "set the colour depth of the framebuffer /dev/fb/0" ]] ||
+        die "Description synopsis: $synopsis"
+    (($(f Description | wc -l) >= 5)) || die "Description has no extended text"
+}
+
+deb_contents() {
+    local deb arch=$1 list root=$TMP/contents-$1 hdr
+    deb=$(deb_of "$arch")
+    list=$(dpkg-deb -c "$deb")
+    grep -Eq '^-rwxr-xr-x root/root .* \./usr/sbin/pixvane$' <<<"$list" ||
+        die "no executable ./usr/sbin/pixvane owned by root"
+    for p in ./usr/share/man/man8/pixvane.8.gz \
+        ./usr/lib/udev/rules.d/60-pixvane-fb.rules \
+        ./usr/lib/systemd/system/pixvane@.service \
+        ./usr/share/doc/pixvane/copyright \
+        ./usr/share/doc/pixvane/changelog.gz \
+        ./usr/share/doc/pixvane/examples/mdev.conf \
+        ./usr/share/doc/pixvane/examples/inittab \
+        ./usr/share/doc/pixvane/examples/pixvane.init \
+        ./usr/share/lintian/overrides/pixvane; do
+        grep -Eq "^-rw-r--r-- root/root .* ${p//./\\.}$" <<<"$list" || die "no 0644 file $p"
+    done
+    ! grep -Eq '\./usr/local/|\.8$' <<<"$list" || die "a file under /usr/local or an uncompressed page"
+
+    dpkg-deb -x "$deb" "$root"
+    # man-db renders the installed page as a reader sees it.
+    local rendered
+    rendered=$(MANWIDTH=80 man -l "$root/usr/share/man/man8/pixvane.8.gz" 2>&1 | col -b)
+    grep -q '^ *QUIL_VO: seted bpp on FB$' <<<"$rendered" ||
+        die "man -l does not render the packaged page: $rendered"
+    # The page is the one in the tree, compressed without name or time stamp.
+    hdr=$(od -An -tx1 -N8 "$root/usr/share/man/man8/pixvane.8.gz" | tr -d ' \n')
+    [[ $hdr == 1f8b080000000000 ]] || die "man page gzip header $hdr: not made with gzip -n"
+    gzip -dc "$root/usr/share/man/man8/pixvane.8.gz" | cmp -s - "$MAN" ||
+        die "the packaged page differs from man/pixvane.8"
+    grep -qx 'ExecStart=/usr/sbin/pixvane %i' "$root/usr/lib/systemd/system/pixvane@.service" ||
+        die "the unit does not start /usr/sbin/pixvane"
+}
+
+# The binary is for the package's architecture, static, and for armhf built
+# for the ARMv7 + VFPv3 hard-float baseline the man page promises.
+deb_binary() {
+    local arch=$1 bin=$TMP/contents-$1/usr/sbin/pixvane machine attrs
+    [[ -x $bin ]] || die "no unpacked $bin (the contents check failed)"
+    machine=$(readelf -h "$bin" | sed -n 's/^ *Machine: *//p')
+    case $arch in
+    amd64) [[ $machine == "Advanced Micro Devices X86-64" ]] ;;
+    arm64) [[ $machine == AArch64 ]] ;;
+    armhf) [[ $machine == ARM ]] ;;
+    esac || die "ELF machine '$machine' in the $arch package"
+    local headers
+    headers=$(readelf -l "$bin")
+    ! grep -q 'Requesting program interpreter' <<<"$headers" || die "not static"
+    if [[ $arch == armhf ]]; then
+        attrs=$(readelf -A "$bin")
+        grep -q 'Tag_CPU_arch: v7$' <<<"$attrs" || die "not built for ARMv7: $attrs"
+        grep -q 'Tag_FP_arch: VFPv3' <<<"$attrs" || die "not built for VFPv3: $attrs"
+        grep -q 'Tag_ABI_VFP_args: VFP registers' <<<"$attrs" || die "not hard-float: $attrs"
+    fi
+}
+
+# run_unpacked ARCH [RUNNER...]: with no framebuffer here, the whole output is
+# the banner, an empty line and the open failure; the status is 1.
+run_unpacked() {
+    local arch=$1 status=0 out
+    shift
+    out=$("$@" "$TMP/contents-$arch/usr/sbin/pixvane" 16) || status=$?
+    [[ $status -eq 1 ]] || die "exit status $status, want 1"
+    [[ $out == $'Pixvane by Qor-EN\n\nQUIL_VO: Can\'t open /dev/fb/0' ]] ||
+        die "output was: $out"
+}
+
+for arch in amd64 armhf arm64; do
+    check "$arch: lintian" deb_lintian "$arch"
+    check "$arch: control fields" deb_fields "$arch"
+    check "$arch: contents" deb_contents "$arch"
+    check "$arch: binary" deb_binary "$arch"
+done
+
+if [[ -e /dev/fb/0 ]]; then
+    echo "SKIP: running the unpacked packages: this machine has a /dev/fb/0"
+else
+    check "amd64: runs from the unpacked package" run_unpacked amd64
+    for pair in armhf:qemu-arm-static arm64:qemu-aarch64-static; do
+        if command -v "${pair#*:}" >/dev/null; then
+            check "${pair%%:*}: runs from the unpacked package under qemu" \
+                run_unpacked "${pair%%:*}" "${pair#*:}"
+        else
+            echo "SKIP: ${pair%%:*} binary not run: no ${pair#*:}"
+        fi
+    done
+fi

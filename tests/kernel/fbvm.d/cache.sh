@@ -1,0 +1,90 @@
+# SPDX-License-Identifier: MIT
+# shellcheck shell=bash
+# fbvm: the prepared cache: its lock, its readiness, and prepare itself.
+# Sourced by fbvm, which defines die, note, usage_error, here and prog.
+# ---------------------------------------------------------------------------
+# Cache
+
+lock_cache() { # $1: -x or -s
+    mkdir -p "$cache"
+    exec {lock_fd}>"$cache/.lock"
+    flock "$1" "$lock_fd"
+}
+
+probe_sha() { sha256sum "$here/fbprobe.c" | cut -d' ' -f1; }
+
+ready_key() { echo "layout=$cache_layout fbprobe=$(probe_sha)"; }
+
+is_ready() {
+    [[ -f "$cache/ready" && "$(cat "$cache/ready")" == "$(ready_key)" ]]
+}
+
+
+make_cpio() { # $1: staging dir, $2: archive
+    (cd "$1" && find . -mindepth 1 | LC_ALL=C sort |
+        cpio -o -H newc -R 0:0 --quiet) >"$2.tmp"
+    mv "$2.tmp" "$2"
+}
+
+do_prepare() {
+    local refresh=$1 work m
+    ensure_host_tools
+    lock_cache -x
+    if ((refresh == 0)) && is_ready; then
+        return 0
+    fi
+    work=$(mktemp -d "$cache/prepare.XXXXXX")
+    # shellcheck disable=SC2064 # expand now: $work is local
+    trap "rm -rf '$work'" EXIT
+
+    rm -f "$cache/ready"
+    ((refresh == 0)) || vm_apt_update
+    if ((refresh)) || [[ "$(cat "$cache/kernel/layout" 2>/dev/null)" != "$cache_layout" ]]; then
+        fetch_kernel "$work"
+    fi
+    if ((refresh)) || [[ ! -x "$cache/busybox" ]]; then
+        fetch_busybox "$work"
+    fi
+
+    "$cc" -static -Os -s -Wall -Wextra -o "$work/fbprobe" "$here/fbprobe.c" ||
+        die "building fbprobe failed"
+
+    mkdir -p "$work/base"/{bin,dev,proc,sys,run,tmp,fbvm,lib/modules}
+    cp "$cache/busybox" "$work/base/bin/busybox"
+    cp "$work/fbprobe" "$work/base/fbvm/fbprobe"
+    while read -r m; do
+        cp "$cache/kernel/modules/$m" "$work/base/lib/modules/"
+    done <"$cache/kernel/vfb.order"
+    cp "$cache/kernel/vfb.order" "$work/base/lib/modules/vfb.order"
+    make_cpio "$work/base" "$cache/base.cpio"
+
+    local d
+    rm -f "$cache"/drm*.cpio
+    for d in "${drm_drivers[@]}"; do
+        mkdir -p "$work/drm-$d/lib/modules"
+        while read -r m; do
+            cp "$cache/kernel/modules/$m" "$work/drm-$d/lib/modules/"
+        done <"$cache/kernel/drm-$d.order"
+        cp "$cache/kernel/drm-$d.order" "$work/drm-$d/lib/modules/drm.order"
+        make_cpio "$work/drm-$d" "$cache/drm-$d.cpio"
+    done
+
+    ready_key >"$cache/ready"
+    rm -rf "$work"
+    trap - EXIT
+    note "prepared $cache ($(cat "$cache/kernel/package"))"
+}
+
+cmd_prepare() {
+    local a=x86_64 refresh=0
+    while (($#)); do
+        case "$1" in
+        --arch) a=${2:?--arch needs a value}; shift 2 ;;
+        --refresh) refresh=1; shift ;;
+        *) usage_error "prepare: unknown option $1" ;;
+        esac
+    done
+    arch_init "$a"
+    do_prepare "$refresh"
+}
+

@@ -1,0 +1,187 @@
+# SPDX-License-Identifier: MIT
+# shellcheck shell=bash
+# fbvm: run one VM, and the demo.
+# Sourced by fbvm, which defines die, note, usage_error, here and prog.
+# ---------------------------------------------------------------------------
+# Run
+
+shq() { # single-quotes $1 for sh
+    local s=${1//\'/\'\\\'\'}
+    printf "'%s'" "$s"
+}
+
+check_binary() {
+    [[ -f "$bin" ]] || die "no such file: $bin"
+    local hdr
+    hdr=$(readelf -hlW "$bin" 2>/dev/null) || die "$bin is not an ELF executable"
+    grep -q "Machine: *$elf_machine\$" <<<"$hdr" ||
+        die "$bin is not a $arch executable"
+    if grep -q 'Requesting program interpreter' <<<"$hdr"; then
+        die "$bin is dynamically linked; the VM has no C library, link it statically"
+    fi
+}
+
+result_files=(stdout stderr status var.before var fix.before fix mem vm.log
+    setup.out setup.status console.log)
+
+cmd_run() {
+    local a=x86_64 timeout_s=180 prefill="" setup="" node=1 devtmpfs=1
+    local vfb_args="vfb_enable=1 mode_option=640x480-16"
+    local -a files=()
+    bin="" out="" driver=vfb drm="" kernel_args=""
+    while (($#)); do
+        case "$1" in
+        --arch) a=${2:?--arch needs a value}; shift 2 ;;
+        --bin) bin=${2:?--bin needs a value}; shift 2 ;;
+        --out) out=${2:?--out needs a value}; shift 2 ;;
+        --vfb) vfb_args=${2:?--vfb needs a value}; driver=vfb; shift 2 ;;
+        --no-vfb) driver=none; shift ;;
+        --drm) driver=drm drm=virtio-gpu; shift ;;
+        --drm=*) driver=drm drm=${1#--drm=}; shift ;;
+        --prefill) prefill=${2:?--prefill needs a value}; shift 2 ;;
+        --setup) setup=${2?--setup needs a value}; shift 2 ;;
+        --no-node) node=0; shift ;;
+        --no-devtmpfs) devtmpfs=0; shift ;;
+        --file) files+=("${2:?--file needs SRC=DST}"); shift 2 ;;
+        --kernel-args) kernel_args=${2?--kernel-args needs a value}; shift 2 ;;
+        --timeout) timeout_s=${2:?--timeout needs a value}; shift 2 ;;
+        --) shift; break ;;
+        *) usage_error "run: unknown option $1" ;;
+        esac
+    done
+    [[ -n "$bin" ]] || usage_error "run: --bin is required"
+    [[ -n "$out" ]] || usage_error "run: --out is required"
+    if [[ "$prefill" =~ ^0[xX]([0-9a-fA-F]{1,2})$ ]]; then
+        prefill=$((16#${BASH_REMATCH[1]}))
+    elif [[ "$prefill" =~ ^[0-9]{1,3}$ ]] && ((10#$prefill <= 255)); then
+        prefill=$((10#$prefill))
+    elif [[ -n "$prefill" ]]; then
+        usage_error "run: --prefill wants a byte value (0-255 or 0x00-0xff), not $prefill"
+    fi
+    [[ "$timeout_s" =~ ^[0-9]+$ ]] || usage_error "run: --timeout wants seconds"
+    arch_init "$a"
+    if [[ $driver == drm && -z "${drm_modules[$drm]:-}" ]]; then
+        usage_error "run: no DRM driver $drm on $arch (there are: ${drm_drivers[*]})"
+    fi
+    ensure_host_tools
+    check_binary
+
+    # The cache stays share-locked while qemu reads from it, so that a
+    # concurrent prepare cannot replace files under a running VM.
+    lock_cache -s
+    if ! is_ready; then
+        exec {lock_fd}>&-
+        do_prepare 0
+        flock -s "$lock_fd"
+    fi
+
+    tmp=$(mktemp -d "${TMPDIR:-/tmp}/fbvm.XXXXXX")
+    # shellcheck disable=SC2064 # expand now
+    trap "rm -rf '$tmp'" EXIT
+
+    local root=$tmp/root mark f
+    mkdir -p "$root/fbvm"
+    install -m 0755 "$here/vm-init" "$root/init"
+    install -m 0755 "$bin" "$root/fbvm/bin"
+    mark="fbvm-results-$(od -An -N8 -tx1 /dev/urandom | tr -d ' \n')"
+    {
+        echo "FBVM_MARK=$(shq "$mark")"
+        echo "FBVM_DRIVER=$driver"
+        echo "FBVM_VFB_ARGS=$(shq "$vfb_args")"
+        echo "FBVM_PREFILL=$prefill"
+        echo "FBVM_NODE=$node"
+        echo "FBVM_DEVTMPFS=$devtmpfs"
+    } >"$root/fbvm/conf"
+    {
+        printf 'set --'
+        for f in "$@"; do printf ' %s' "$(shq "$f")"; done
+        printf '\n'
+    } >"$root/fbvm/args"
+    if [[ -n "$setup" ]]; then
+        printf '%s\n' "$setup" >"$root/fbvm/setup"
+    fi
+    for f in "${files[@]}"; do
+        [[ "$f" == *=/* ]] || usage_error "run: --file wants SRC=/absolute/dst, not $f"
+        mkdir -p "$root$(dirname "${f#*=}")"
+        cp -p "${f%%=*}" "$root${f#*=}"
+    done
+    make_cpio "$root" "$tmp/run.cpio"
+    if [[ $driver == drm ]]; then
+        cat "$cache/base.cpio" "$cache/drm-$drm.cpio" "$tmp/run.cpio" >"$tmp/initrd"
+    else
+        cat "$cache/base.cpio" "$tmp/run.cpio" >"$tmp/initrd"
+    fi
+
+    mkdir -p "$out"
+    for f in "${result_files[@]}"; do rm -f "${out:?}/$f"; done
+
+    qemu_command "$tmp/console"
+    local rc=0
+    timeout -k 5 "$timeout_s" "${qemu_cmd[@]}" </dev/null >"$tmp/qemu.out" 2>&1 || rc=$?
+    tr -d '\r' <"$tmp/console" >"$out/console.log" || true
+    if ((rc == 124 || rc == 137)); then
+        tail -n 20 "$out/console.log" >&2 || true
+        die "the VM did not finish within $timeout_s s (console: $out/console.log)"
+    fi
+    if ((rc != 0)); then
+        cat "$tmp/qemu.out" >&2
+        die "qemu failed with status $rc"
+    fi
+
+    awk -v m="$mark" '
+        $0 == m " begin" { on = 1; next }
+        $0 == m " end" { done = 1; exit }
+        on { print }
+        END { exit done ? 0 : 1 }' "$out/console.log" >"$tmp/results.b64" || {
+        tail -n 20 "$out/console.log" >&2 || true
+        die "the VM produced no results (console: $out/console.log)"
+    }
+    base64 -d "$tmp/results.b64" | gzip -dc | tar -x -m -C "$out" ||
+        die "the VM's results arrived damaged (console: $out/console.log)"
+    [[ -f "$out/status" ]] || die "the VM did not run $bin (see $out/vm.log)"
+}
+
+# ---------------------------------------------------------------------------
+# Demo
+
+cmd_demo() {
+    local a=x86_64 b=""
+    while (($#)); do
+        case "$1" in
+        --arch) a=${2:?--arch needs a value}; shift 2 ;;
+        --bin) b=${2:?--bin needs a value}; shift 2 ;;
+        --) shift; break ;;
+        *) usage_error "demo: unknown option $1" ;;
+        esac
+    done
+    [[ -n "$b" ]] || usage_error "demo: --bin is required"
+    local dir
+    dir=$(mktemp -d "${TMPDIR:-/tmp}/fbvm-demo.XXXXXX")
+    # shellcheck disable=SC2064 # expand now
+    trap "rm -rf '$dir'" EXIT
+    "$0" run --arch "$a" --bin "$b" --out "$dir" \
+        --vfb "vfb_enable=1 mode_option=640x480-16" -- "$@"
+    local shown="${b##*/}"
+    for arg in "$@"; do
+        if [[ "$arg" =~ ^[A-Za-z0-9._/+-]+$ ]]; then shown+=" $arg"; else shown+=" $(shq "$arg")"; fi
+    done
+    echo "vfb 640x480-16 in an $a VM; running: $shown"
+    echo "mode before: $(describe_mode "$dir/var.before")"
+    echo "----- output -----"
+    cat "$dir/stdout"
+    if [[ -s "$dir/stderr" ]]; then
+        echo "----- standard error -----"
+        cat "$dir/stderr"
+    fi
+    echo "------------------"
+    echo "exit status: $(cat "$dir/status")"
+    echo "mode after:  $(describe_mode "$dir/var")"
+}
+
+describe_mode() {
+    awk -F= '{ v[$1] = $2 }
+        END { printf "%sx%s, %s bits per pixel (virtual %sx%s)\n",
+              v["xres"], v["yres"], v["bits_per_pixel"],
+              v["xres_virtual"], v["yres_virtual"] }' "$1"
+}
+
