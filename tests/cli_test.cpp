@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ostream>
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "doc_recipes.h"
 
 namespace
 {
@@ -54,11 +57,10 @@ std::vector<std::string> command(const std::vector<std::string> &args)
     return cmd;
 }
 
-// Runs the tool with stdout and stderr on files of their own; stdin is
-// closed when close_stdin is set.
-ToolRun run_tool(const std::vector<std::string> &args, bool close_stdin)
+// Runs cmd with stdout and stderr on files of their own; stdin is closed
+// when close_stdin is set.
+ToolRun run_command(std::vector<std::string> cmd, bool close_stdin)
 {
-    std::vector<std::string> cmd = command(args);
     std::vector<char *> argv;
     argv.reserve(cmd.size() + 1);
     for (std::string &a : cmd)
@@ -91,6 +93,11 @@ ToolRun run_tool(const std::vector<std::string> &args, bool close_stdin)
     (void)std::fclose(out);
     (void)std::fclose(err);
     return run;
+}
+
+ToolRun run_tool(const std::vector<std::string> &args, bool close_stdin)
+{
+    return run_command(command(args), close_stdin);
 }
 
 struct CliRow {
@@ -131,3 +138,66 @@ INSTANTIATE_TEST_SUITE_P(Table, CliWithoutFramebuffer,
                          [](const auto &p) { return std::string(p.param.name); });
 
 } // namespace
+
+// A directory whose "pixvane" runs the tool under test, for recipes that call
+// it by name from PATH.
+class DocumentedRecipe : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/pixvane-recipe.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        std::string exec_line = "exec";
+        for (const std::string &word : command({}))
+            exec_line += " '" + word + "'";
+        write(dir_ + "/pixvane", "#!/bin/sh\n" + exec_line + " \"$@\"\n");
+        ASSERT_EQ(chmod((dir_ + "/pixvane").c_str(), 0755), 0);
+    }
+
+    void TearDown() override
+    {
+        for (const char *f : {"/pixvane", "/recipe"})
+            (void)unlink((dir_ + f).c_str());
+        (void)rmdir(dir_.c_str());
+    }
+
+    static void write(const std::string &path, const std::string &text)
+    {
+        FILE *f = std::fopen(path.c_str(), "w");
+        ASSERT_NE(f, nullptr) << path;
+        EXPECT_EQ(std::fwrite(text.data(), 1, text.size(), f), text.size());
+        EXPECT_EQ(std::fclose(f), 0);
+    }
+
+    std::string dir_;
+};
+
+// Without a framebuffer the tool exits 1, as it does after a switch: a recipe
+// that lets set -e or pipefail see that status stops the script here. Each
+// recipe is run as README writes it, by a POSIX shell under set -e and by bash
+// under set -e and pipefail; it must run to its end and report the failure on
+// stderr only.
+TEST_F(DocumentedRecipe, RunsToItsEndUnderSetEAndPipefail)
+{
+    struct stat st {
+    };
+    if (stat("/dev/fb/0", &st) == 0)
+        GTEST_SKIP() << "this machine has /dev/fb/0; the tool would change its mode";
+
+    const std::vector<DocRecipe> recipes = doc_recipes(PIXVANE_README);
+    ASSERT_GE(recipes.size(), 2U) << "README.md holds no recipes";
+    const std::vector<std::vector<std::string>> shells = {{"sh", "-e"},
+                                                          {"bash", "-e", "-o", "pipefail"}};
+    for (const DocRecipe &recipe : recipes) {
+        write(dir_ + "/recipe", "PATH='" + dir_ + "':$PATH\n" + recipe.text + "echo finished\n");
+        for (std::vector<std::string> shell : shells) {
+            SCOPED_TRACE(recipe.name + " under " + shell[0]);
+            shell.push_back(dir_ + "/recipe");
+            const ToolRun run = run_command(shell, false);
+            EXPECT_EQ(run.status, 0) << run.err;
+            EXPECT_EQ(run.out, "finished\n");
+        }
+    }
+}
