@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Reads the recipes out of README.md: a marker line, then an indented code block.
+// Reads recipes and tables out of README.md: a marker line, then an indented code block or a
+// table.
 #include "doc_recipes.h"
 
 #include <fstream>
@@ -37,4 +38,81 @@ std::vector<DocRecipe> doc_recipes(const std::string &path)
                r.text[r.text.size() - 2] == '\n')
             r.text.pop_back();
     return recipes;
+}
+
+namespace
+{
+
+std::string trim(const std::string &s)
+{
+    const std::size_t b = s.find_first_not_of(' ');
+    const std::size_t e = s.find_last_not_of(' ');
+    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+}
+
+} // namespace
+
+std::vector<std::vector<std::string>> doc_table(const std::string &path, const std::string &name)
+{
+    const std::string marker = "<!-- table: " + name + " -->";
+    std::vector<std::vector<std::string>> rows;
+    std::ifstream in(path);
+    bool found = false;
+    int seen = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (!found) {
+            found = line == marker;
+            continue;
+        }
+        if (line.empty() && seen == 0)
+            continue;
+        if (line.empty() || line[0] != '|')
+            break;
+        if (++seen <= 2) // the header and the rule under it
+            continue;
+        std::vector<std::string> cells;
+        std::size_t from = 1;
+        for (std::size_t bar = line.find('|', from); bar != std::string::npos;
+             bar = line.find('|', from)) {
+            cells.push_back(trim(line.substr(from, bar - from)));
+            from = bar + 1;
+        }
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+std::vector<std::vector<std::string>> doc_command_lines(const std::string &cell)
+{
+    std::vector<std::vector<std::string>> lines;
+    std::size_t open = cell.find('`');
+    while (open != std::string::npos) {
+        const std::size_t close = cell.find('`', open + 1);
+        if (close == std::string::npos)
+            break;
+        const std::string span = cell.substr(open + 1, close - open - 1);
+        std::vector<std::string> words;
+        for (std::size_t i = 0; i < span.size();) {
+            if (span[i] == ' ') {
+                ++i;
+                continue;
+            }
+            std::string word;
+            while (i < span.size() && span[i] != ' ') {
+                if (span[i] == '"') {
+                    const std::size_t end = span.find('"', i + 1);
+                    word += span.substr(i + 1, end - i - 1);
+                    i = end == std::string::npos ? span.size() : end + 1;
+                } else {
+                    word += span[i++];
+                }
+            }
+            words.push_back(word);
+        }
+        lines.push_back(words);
+        open = cell.find('`', close + 1);
+    }
+    if (lines.empty())
+        lines.emplace_back();
+    return lines;
 }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The shell recipes that README.md gives, read from it so that the tests run them as written.
+// The shell recipes and tables that README.md gives, read from it so that the tests check them
+// as written.
 #ifndef PIXVANE_DOC_RECIPES_H
 #define PIXVANE_DOC_RECIPES_H
 
@@ -14,5 +15,15 @@ struct DocRecipe {
 // The code blocks of the Markdown file at path that follow a line
 // "<!-- recipe: NAME -->", in order; empty when the file cannot be read.
 std::vector<DocRecipe> doc_recipes(const std::string &path);
+
+// The rows of the Markdown table that follows a line "<!-- table: NAME -->"
+// in the file at path, each as its cells with the surrounding blanks
+// trimmed; the header row and the rule under it are left out.
+std::vector<std::vector<std::string>> doc_table(const std::string &path, const std::string &name);
+
+// The command lines a table cell gives as code spans: `16 32` is the two
+// words 16 and 32, `" 16"` the one word " 16", `""` an empty word. A cell
+// without a code span gives one empty command line (no argument at all).
+std::vector<std::vector<std::string>> doc_command_lines(const std::string &cell);
 
 #endif

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The command-line driver on the fake framebuffer: which depth reaches the device, banner, exit
 // status.
+#include <cstdlib>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "doc_recipes.h"
 #include "fake_fb.h"
 #include "run_driver.h"
 
@@ -74,6 +76,27 @@ INSTANTIATE_TEST_SUITE_P(
         ArgRow{"OddDepthPassedOn", {"18"}, 18}, ArgRow{"SecondArgumentIgnored", {"16", "32"}, 16},
         ArgRow{"SecondArgumentDoesNotRescue", {"x", "16"}, 24}),
     [](const auto &p) { return std::string(p.param.name); });
+
+// README's table of arguments, row by row: every command line a row gives
+// asks the device for the depth in its second column.
+TEST(DocumentedArguments, EachRowAsksTheDeviceForItsDepth)
+{
+    const auto rows = doc_table(PIXVANE_README, "arguments");
+    ASSERT_GE(rows.size(), 8U) << "README.md holds no table of arguments";
+    for (const auto &row : rows) {
+        ASSERT_GE(row.size(), 2U);
+        char *end = nullptr;
+        const unsigned long depth = std::strtoul(row[1].c_str(), &end, 10);
+        ASSERT_TRUE(!row[1].empty() && *end == '\0') << "not a depth: " << row[1];
+        for (const auto &args : doc_command_lines(row[0])) {
+            SCOPED_TRACE(row[0]);
+            fake_fb_reset(4, 2, 4);
+            Lines lines;
+            EXPECT_EQ(run_driver(args, lines), 1);
+            EXPECT_EQ(fake_fb().var.bits_per_pixel, depth);
+        }
+    }
+}
 
 TEST(Driver, WithoutDeviceWritesBannerAndOpenFailureOnlyAndExitsOne)
 {
