@@ -5,10 +5,10 @@
 
 #include <fstream>
 
-std::vector<DocRecipe> doc_recipes(const std::string &path)
+std::vector<DocRecipe> doc_recipes(const std::string &path, const std::string &kind)
 {
-    static const std::string open = "<!-- recipe: ";
-    static const std::string close = " -->";
+    const std::string open = "<!-- " + kind + ": ";
+    const std::string close = " -->";
     std::vector<DocRecipe> recipes;
     std::ifstream in(path);
     bool in_block = false;

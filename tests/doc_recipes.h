@@ -13,8 +13,10 @@ struct DocRecipe {
 };
 
 // The code blocks of the Markdown file at path that follow a line
-// "<!-- recipe: NAME -->", in order; empty when the file cannot be read.
-std::vector<DocRecipe> doc_recipes(const std::string &path);
+// "<!-- KIND: NAME -->", in order; empty when the file cannot be read.
+// README marks scripts that only look at the tool's output as "recipe", and
+// the ones that change the system (/dev, mounts) as "board".
+std::vector<DocRecipe> doc_recipes(const std::string &path, const std::string &kind = "recipe");
 
 // The rows of the Markdown table that follows a line "<!-- table: NAME -->"
 // in the file at path, each as its cells with the surrounding blanks

@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include "doc_recipes.h"
+
 namespace
 {
 
@@ -468,6 +470,124 @@ TEST(Mdev, WithoutTheLineThereIsNoDevfsName)
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.var, run.var_before);
     expect_cleared_prefix(run, 0);
+}
+
+// README's scripts, run in the VM as README writes them: "recipe" blocks are
+// what a boot script does with the tool's output, "board" blocks what a board
+// needs before the tool can run.
+const std::string kReadme = PIXVANE_README;
+
+// The README block called name, of the given kind, written to a file of the
+// current test's own; returns the fbvm --file argument that puts it at dst.
+std::string readme_block(const std::string &kind, const std::string &name, const std::string &dst)
+{
+    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string path = env_or("PIXVANE_KERNEL_RUNS", PIXVANE_KERNEL_RUNS) + "/" +
+                             info->test_suite_name() + "." + info->name() + "." + name + ".sh";
+    for (const DocRecipe &r : doc_recipes(kReadme, kind)) {
+        if (r.name != name)
+            continue;
+        std::ofstream(path) << r.text;
+        return path + "=" + dst;
+    }
+    ADD_FAILURE() << "README.md has no " << kind << " called " << name;
+    return path + "=" + dst;
+}
+
+// The tool by its name, as a board's scripts call it.
+const char kOnPath[] = "ln -s /fbvm/bin /bin/pixvane\n";
+
+TEST(Readme, RecipesSeeTheSwitchUnderSetE)
+{
+    // From 24 to 16: the first recipe switches, the second finds 16 already.
+    std::vector<std::string> options = {"--vfb", "vfb_enable=1 mode_option=640x480-24"};
+    std::string setup = kOnPath;
+    for (const DocRecipe &r : doc_recipes(kReadme)) {
+        options.insert(options.end(), {"--file", readme_block("recipe", r.name, "/r/" + r.name)});
+        setup += "sh -e /r/" + r.name + " || echo \"" + r.name + ": status $?\"\n";
+    }
+    setup += "cat /sys/class/graphics/fb0/bits_per_pixel\n";
+    options.insert(options.end(), {"--setup", setup});
+    const VmRun run = run_vm(options, {"16"});
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(run.setup_out, "framebuffer at 16 bpp\nframebuffer at 16 bpp\n16\n");
+}
+
+TEST(Readme, DevtmpfsFallbackMakesTheDevfsName)
+{
+    const VmRun run = run_vm({"--vfb", "vfb_enable=1 mode_option=640x480-16", "--no-node", "--file",
+                              readme_block("board", "devtmpfs", "/r/devtmpfs"), "--setup",
+                              "sh -e /r/devtmpfs && readlink /dev/fb/0"},
+                             {"24"});
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(run.setup_out, "../fb0\n");
+    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                           "QUIL_VO: set new bpp 24 (16) on FB\n"
+                           "QUIL_VO: switching to bpp: 24\n"
+                           "QUIL_VO: seted bpp on FB\n"
+                           "QUIL_VO: All uninit\n");
+    EXPECT_EQ(number(run.var, "bits_per_pixel"), 24u);
+}
+
+TEST(Readme, PanelOnAnotherFramebufferThroughAMountNamespace)
+{
+    // cirrus's emulation is fb0, at 16 bpp; vfb, loaded after it, is fb1 at
+    // 24. The namespace's pixvane must reach fb1 and leave fb0 alone, and
+    // outside it /dev/fb/0 is still fb0.
+    const std::string setup = std::string(kOnPath) + R"sh(while read -r m; do
+    if [ "$m" = vfb.ko ]; then
+        insmod /lib/modules/vfb.ko vfb_enable=1 mode_option=640x480-24
+    else
+        insmod "/lib/modules/$m" 2>/dev/null
+    fi
+done </lib/modules/vfb.order
+sh -e /r/other-fb
+for fb in fb0 fb1; do
+    echo "$fb $(cat /sys/class/graphics/$fb/name) $(cat /sys/class/graphics/$fb/bits_per_pixel)"
+done)sh";
+    const VmRun run = run_vm({"--drm=cirrus", "--file",
+                              readme_block("board", "other-fb", "/r/other-fb"), "--setup", setup},
+                             {"16"});
+    ASSERT_TRUE(run.ok);
+    EXPECT_NE(run.setup_out.find("QUIL_VO: set new bpp 16 (24) on FB\n"
+                                 "QUIL_VO: switching to bpp: 16\n"
+                                 "QUIL_VO: seted bpp on FB\n"),
+              std::string::npos)
+        << run.setup_out;
+    const std::string tail = "fb0 cirrusdrmfb 16\nfb1 Virtual FB 16\n";
+    ASSERT_GE(run.setup_out.size(), tail.size());
+    EXPECT_EQ(run.setup_out.substr(run.setup_out.size() - tail.size()), tail) << run.setup_out;
+    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                           "QUIL_VO: set new bpp 16 (16) on FB\n"
+                           "QUIL_VO: seted bpp on FB\n"
+                           "QUIL_VO: All uninit\n");
+}
+
+TEST(Readme, CirrusTakesItsModeFromTheVideoOption)
+{
+    const VmRun run = run_vm({"--drm=cirrus", "--kernel-args", "video=VGA-1:640x480-16", "--setup",
+                              "ls /sys/class/drm | grep -x card0-VGA-1"},
+                             {"16"});
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(run.setup_out, "card0-VGA-1\n");
+    EXPECT_EQ(number(run.var_before, "xres"), 640u);
+    EXPECT_EQ(number(run.var_before, "yres"), 480u);
+    EXPECT_EQ(number(run.var_before, "bits_per_pixel"), 16u);
+    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                           "QUIL_VO: set new bpp 16 (16) on FB\n"
+                           "QUIL_VO: seted bpp on FB\n"
+                           "QUIL_VO: All uninit\n");
+}
+
+TEST(Readme, VirtioGpuSetsUpNoFramebufferAt16Bits)
+{
+    const VmRun run = run_vm({"--drm=virtio-gpu", "--kernel-args", "video=Virtual-1:640x480-16",
+                              "--setup", "ls /sys/class/drm | grep -x card0-Virtual-1"},
+                             {"16"});
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(run.setup_out, "card0-Virtual-1\n");
+    EXPECT_FALSE(run.has_var) << "the driver set up a framebuffer after all";
+    EXPECT_EQ(run.out, std::string(kBanner) + "QUIL_VO: Can't open /dev/fb/0\n");
 }
 
 } // namespace
