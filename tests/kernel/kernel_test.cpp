@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -588,6 +589,43 @@ TEST(Readme, VirtioGpuSetsUpNoFramebufferAt16Bits)
     EXPECT_EQ(run.setup_out, "card0-Virtual-1\n");
     EXPECT_FALSE(run.has_var) << "the driver set up a framebuffer after all";
     EXPECT_EQ(run.out, std::string(kBanner) + "QUIL_VO: Can't open /dev/fb/0\n");
+}
+
+TEST(Readme, ShellOpenTellsTheReasonsForCantOpenApart)
+{
+    // The man page's way to tell the causes of "Can't open" apart: ls says
+    // when there is no node (a shell's <> would create a file there), and the
+    // shell, opening the node read-write as the tool does, says why it cannot.
+    const std::string setup =
+        R"sh(check='ls -lL /dev/fb/0 >/dev/null && sh -c ": <>/dev/fb/0" && echo opened'
+try() { sh -c "$check" 2>&1; }
+try
+mkdir -p /etc
+printf 'root:x:0:0::/:/bin/sh\nuser:x:1000:1000::/:/bin/sh\n' >/etc/passwd
+printf 'root:x:0:\nuser:x:1000:\n' >/etc/group
+chmod 600 /dev/fb/0
+su -s /bin/sh user -c "$check" 2>&1
+rm /dev/fb/0
+mknod /dev/fb/0 c 29 7
+try
+rm /dev/fb/0
+try)sh";
+    const VmRun run =
+        run_vm({"--vfb", "vfb_enable=1 mode_option=640x480-16", "--setup", setup}, {"16"});
+    ASSERT_TRUE(run.ok);
+    std::istringstream lines(run.setup_out);
+    std::vector<std::string> got;
+    for (std::string line; std::getline(lines, line);)
+        got.push_back(line);
+    ASSERT_EQ(got.size(), 4U) << run.setup_out;
+    EXPECT_EQ(got[0], "opened");
+    const std::vector<std::string> reasons = {"Permission denied", "No such device",
+                                              "No such file or directory"};
+    for (std::size_t i = 0; i < reasons.size(); ++i) {
+        const std::string &line = got[i + 1];
+        EXPECT_EQ(line.substr(line.size() - std::min(line.size(), reasons[i].size())), reasons[i])
+            << line;
+    }
 }
 
 } // namespace
