@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
-# Checks of the manual page: lint, rendering, every line the tool writes.
+# Checks of the manual page: lint, rendering, every line the tool writes,
+# and README's recipes.
 # Sourced by .ci/steps/package.sh, which defines check, die, SRC and TMP.
 
 MAN=$SRC/man/pixvane.8
@@ -50,6 +51,24 @@ man_documents_every_line() {
     ((n >= 12)) || die "found only $n message lines in app/ and vo/"
 }
 
+# Every script README gives (the blocks after "<!-- recipe: ... -->" and
+# "<!-- board: ... -->", which the tests run) is in the page too, line for
+# line, so that the two cannot drift apart.
+man_has_readme_recipes() {
+    local text n=0 line
+    text=$(mandoc -Tascii -O width=200 "$MAN" | col -bx | sed 's/^ *//')
+    while IFS= read -r line; do
+        line=${line#"${line%%[! ]*}"}
+        [[ -n $line ]] || continue
+        grep -qxF -- "$line" <<<"$text" || die "the page lacks README's recipe line: $line"
+        n=$((n + 1))
+    done < <(awk '/^<!-- (recipe|board): .* -->$/ { on = 1; next }
+        on && /^    / { sub(/^    /, ""); print; next }
+        on && NF { on = 0 }' "$SRC/README.md")
+    ((n >= 8)) || die "found only $n recipe lines in README.md"
+}
+
 check "man page lints clean (mandoc -Tlint, groff -ww)" man_lint
 check "man page renders with its sections" man_renders
 check "man page quotes every line the tool writes" man_documents_every_line
+check "man page holds README's recipes line for line" man_has_readme_recipes
