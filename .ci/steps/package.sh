@@ -79,6 +79,8 @@ expect_file() {
 . "$SRC/.ci/steps/package/unit.sh"
 # shellcheck source=package/devnodes.sh
 . "$SRC/.ci/steps/package/devnodes.sh"
+# shellcheck source=package/remove.sh
+. "$SRC/.ci/steps/package/remove.sh"
 
 # --- Shell examples ------------------------------------------------------------
 
