@@ -485,14 +485,19 @@ std::string readme_block(const std::string &kind, const std::string &name, const
     const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
     const std::string path = env_or("PIXVANE_KERNEL_RUNS", PIXVANE_KERNEL_RUNS) + "/" +
                              info->test_suite_name() + "." + info->name() + "." + name + ".sh";
+    bool found = false;
     for (const DocRecipe &r : doc_recipes(kReadme, kind)) {
-        if (r.name != name)
-            continue;
-        std::ofstream(path) << r.text;
-        return path + "=" + dst;
+        if (r.name == name) {
+            std::ofstream(path) << r.text;
+            found = true;
+        }
     }
-    ADD_FAILURE() << "README.md has no " << kind << " called " << name;
-    return path + "=" + dst;
+    if (!found)
+        ADD_FAILURE() << "README.md has no " << kind << " called " << name;
+    std::string option = path;
+    option += "=";
+    option += dst;
+    return option;
 }
 
 // The tool by its name, as a board's scripts call it.
