@@ -145,6 +145,11 @@ install(FILES
             ${pixvane_dist_out}/pixvane.init
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
+# The licence goes with every copy. A Debian package carries it in its
+# copyright file instead (lintian flags a second licence file), so it is a
+# component of its own that the package leaves out.
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT License)
+
 # --- Debian package ---------------------------------------------------------
 
 # Debian's name for the architecture the compiler builds for, from its target
@@ -227,6 +232,7 @@ set(CPACK_PACKAGE_NAME pixvane)
 set(CPACK_PACKAGE_VENDOR "Qor-EN")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${PIXVANE_DEB_MAINTAINER}")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set the colour depth of the framebuffer /dev/fb/0")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)

@@ -99,6 +99,25 @@ deb_contents() {
         die "the unit does not start /usr/sbin/pixvane"
 }
 
+# Every package carries the licence, in the machine-readable copyright file:
+# the MIT terms of LICENSE, word for word, and no second licence file.
+deb_licence() {
+    local arch=$1 root=$TMP/contents-$1 copyright text
+    copyright=$root/usr/share/doc/pixvane/copyright
+    [[ -f $copyright ]] || die "no unpacked copyright file (the contents check failed)"
+    grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$copyright" ||
+        die "copyright is not in the machine-readable format"
+    grep -qx 'Files: \*' "$copyright" || die "copyright has no 'Files: *' paragraph"
+    grep -qx 'Copyright: 2026 Qor-EN' "$copyright" || die "copyright names no holder"
+    (($(grep -cx 'License: MIT' "$copyright") == 2)) ||
+        die "copyright lacks 'License: MIT' for Files: * and the paragraph with its text"
+    # The text paragraph, unfolded, against the licence's permission notice.
+    text=$(awk '/^License: MIT$/ { n++; next } n == 2' "$copyright" | sed 's/^ //; s/^\.$//')
+    [[ $text == "$(sed -n '/^Permission/,$p' "$SRC/LICENSE")" ]] ||
+        die "the licence text in copyright differs from LICENSE"
+    [[ ! -e $root/usr/share/doc/pixvane/LICENSE ]] || die "a second licence file in the package"
+}
+
 # The binary is for the package's architecture, static, and for armhf built
 # for the ARMv7 + VFPv3 hard-float baseline the man page promises.
 deb_binary() {
@@ -137,6 +156,7 @@ for arch in amd64 armhf arm64; do
     check "$arch: control fields" deb_fields "$arch"
     check "$arch: contents" deb_contents "$arch"
     check "$arch: binary" deb_binary "$arch"
+    check "$arch: licence" deb_licence "$arch"
 done
 
 if [[ -e /dev/fb/0 ]]; then
