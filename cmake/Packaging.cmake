@@ -12,10 +12,14 @@
 #   PIXVANE_UDEV_RULES_DIR        where the rule goes
 #   PIXVANE_SYSTEMD_UNIT_DIR      where the unit goes
 #   PIXVANE_GZIP_MANPAGE          install the manual page gzip'ed (ON)
-# The two directories default to what pkg-config says for udev (udevdir) and
-# systemd (systemdsystemunitdir) when it knows them, else to lib/udev/rules.d
-# and lib/systemd/system under the prefix. A relative directory is taken
-# under CMAKE_INSTALL_PREFIX, as GNUInstallDirs' are.
+# The two directories are chosen when installing, from the prefix the install
+# uses. Left empty (the default), each is what pkg-config says for udev
+# (udevdir) and systemd (systemdsystemunitdir) when pkg-config looks at the
+# target (a native build, or PKG_CONFIG_SYSROOT_DIR or PKG_CONFIG_LIBDIR set
+# for a cross build) and the prefix is the system's own, /usr, or holds that
+# path; else lib/udev/rules.d and lib/systemd/system under the prefix. A
+# directory set by hand wins; a relative one is taken under the prefix, as
+# GNUInstallDirs' are.
 
 include_guard(GLOBAL)
 include(GNUInstallDirs)
@@ -33,7 +37,8 @@ option(PIXVANE_GZIP_MANPAGE "Install the manual page compressed with gzip" ON)
 
 # pkg-config's value of variable in module, as a path on the target: a
 # sysroot that pkg-config put in front (cross builds in Buildroot or Yocto)
-# is taken off again, since DESTDIR plays that part at install time.
+# is taken off again, since DESTDIR plays that part at install time. Empty
+# when pkg-config cannot speak for the target.
 function(pixvane_pkg_config_dir module variable out)
     set(${out} "" PARENT_SCOPE)
     find_package(PkgConfig QUIET)
@@ -52,7 +57,7 @@ function(pixvane_pkg_config_dir module variable out)
         OUTPUT_STRIP_TRAILING_WHITESPACE
         RESULT_VARIABLE result
         ERROR_QUIET)
-    if(NOT result EQUAL 0 OR dir STREQUAL "")
+    if(NOT result EQUAL 0 OR NOT dir MATCHES "^/")
         return()
     endif()
     set(sysroot "$ENV{PKG_CONFIG_SYSROOT_DIR}")
@@ -66,24 +71,48 @@ function(pixvane_pkg_config_dir module variable out)
     set(${out} "${dir}" PARENT_SCOPE)
 endfunction()
 
-if(NOT DEFINED PIXVANE_UDEV_RULES_DIR)
-    pixvane_pkg_config_dir(udev udevdir udevdir)
-    if(udevdir)
-        set(default "${udevdir}/rules.d")
-    else()
-        set(default "lib/udev/rules.d")
+set(PIXVANE_UDEV_RULES_DIR "" CACHE PATH
+    "Directory for the udev rule (empty: pkg-config's udevdir/rules.d for a /usr install, else lib/udev/rules.d)")
+set(PIXVANE_SYSTEMD_UNIT_DIR "" CACHE PATH
+    "Directory for the systemd unit (empty: pkg-config's systemdsystemunitdir for a /usr install, else lib/systemd/system)")
+
+# pixvane_install_to(SET_BY_HAND PC_MODULE PC_VARIABLE PC_SUFFIX DEFAULT FILE): installs FILE into the directory the
+# top of this file describes. The choice is made in the install script, as
+# "cmake --install --prefix" and CPack may install to another prefix than the
+# one the build was configured with: a path that pkg-config gives for the
+# system (such as /lib/systemd/system before the /usr merge) has no place in
+# an install to /opt/pv.
+function(pixvane_install_to by_hand module variable suffix default file)
+    set(pc_dir "")
+    if(by_hand STREQUAL "")
+        pixvane_pkg_config_dir(${module} ${variable} pc_dir)
+        if(pc_dir)
+            set(pc_dir "${pc_dir}${suffix}")
+        endif()
     endif()
-    set(PIXVANE_UDEV_RULES_DIR "${default}" CACHE PATH "Directory for the udev rule")
-endif()
-if(NOT DEFINED PIXVANE_SYSTEMD_UNIT_DIR)
-    pixvane_pkg_config_dir(systemd systemdsystemunitdir unitdir)
-    if(unitdir)
-        set(default "${unitdir}")
-    else()
-        set(default "lib/systemd/system")
-    endif()
-    set(PIXVANE_SYSTEMD_UNIT_DIR "${default}" CACHE PATH "Directory for the systemd unit")
-endif()
+    get_filename_component(name "${file}" NAME)
+    install(CODE "
+        set(pixvane_dir \"${by_hand}\")
+        if(pixvane_dir STREQUAL \"\")
+            set(pixvane_dir \"${default}\")
+            if(NOT \"${pc_dir}\" STREQUAL \"\")
+                cmake_path(IS_PREFIX CMAKE_INSTALL_PREFIX \"${pc_dir}\" NORMALIZE pixvane_under)
+                if(CMAKE_INSTALL_PREFIX MATCHES \"^/usr/?$\" OR pixvane_under)
+                    set(pixvane_dir \"${pc_dir}\")
+                endif()
+            endif()
+        endif()
+        if(NOT IS_ABSOLUTE \"\${pixvane_dir}\")
+            set(pixvane_dir \"\${CMAKE_INSTALL_PREFIX}/\${pixvane_dir}\")
+        else()
+            list(APPEND CMAKE_ABSOLUTE_DESTINATION_FILES \"\${pixvane_dir}/${name}\")
+            if(CMAKE_ERROR_ON_ABSOLUTE_INSTALL_DESTINATION)
+                message(FATAL_ERROR \"absolute install destination forbidden: \${pixvane_dir}/${name}\")
+            endif()
+        endif()
+        file(INSTALL DESTINATION \"\${pixvane_dir}\" TYPE FILE FILES \"${file}\")
+    ")
+endfunction()
 
 # --- Manual page ------------------------------------------------------------
 
@@ -111,7 +140,8 @@ install(FILES ${man_out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 # --- Boot integration -------------------------------------------------------
 
 if(PIXVANE_INSTALL_UDEV_RULE)
-    install(FILES ${PIXVANE_DIST_DIR}/60-pixvane-fb.rules DESTINATION ${PIXVANE_UDEV_RULES_DIR})
+    pixvane_install_to("${PIXVANE_UDEV_RULES_DIR}" udev udevdir /rules.d lib/udev/rules.d
+                       ${PIXVANE_DIST_DIR}/60-pixvane-fb.rules)
 endif()
 
 # The unit and the examples name the installed pixvane by its full path.
@@ -132,7 +162,8 @@ endfunction()
 
 if(PIXVANE_INSTALL_SYSTEMD_UNIT)
     pixvane_install_configured(pixvane@.service.in pixvane@.service)
-    install(FILES ${pixvane_dist_out}/pixvane@.service DESTINATION ${PIXVANE_SYSTEMD_UNIT_DIR})
+    pixvane_install_to("${PIXVANE_SYSTEMD_UNIT_DIR}" systemd systemdsystemunitdir "" lib/systemd/system
+                       ${pixvane_dist_out}/pixvane@.service)
 endif()
 
 # Examples for systems without udev or systemd; documentation, not

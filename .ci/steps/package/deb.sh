@@ -3,6 +3,12 @@
 # The Debian packages: build, lintian, control fields, contents, binaries, a run from each.
 # Sourced by .ci/steps/package.sh, which defines check, die, SRC and TMP.
 
+# Where Debian bookworm keeps units and udev rules: its debhelper (13.11)
+# installs them to /lib/systemd/system and /lib/udev/rules.d, and so does its
+# systemd. Given by hand, so that every architecture's package has the same
+# layout whatever pkg-config on the build machine knows of the target.
+readonly DEB_UNIT_DIR=/lib/systemd/system DEB_UDEV_RULES_DIR=/lib/udev/rules.d
+
 # build_deb ARCH [CMAKE ARGS...]: build/deb-ARCH/packages/pixvane_*_ARCH.deb
 build_deb() {
     local arch=$1 dir=$SRC/build/deb-$1
@@ -13,8 +19,8 @@ build_deb() {
         -DPIXVANE_STATIC=ON -DPIXVANE_STRIP=ON -DPIXVANE_WERROR=ON \
         -DBUILD_TESTING=OFF \
         -DCMAKE_INSTALL_PREFIX=/usr \
-        -DPIXVANE_UDEV_RULES_DIR=lib/udev/rules.d \
-        -DPIXVANE_SYSTEMD_UNIT_DIR=lib/systemd/system \
+        -DPIXVANE_UDEV_RULES_DIR="$DEB_UDEV_RULES_DIR" \
+        -DPIXVANE_SYSTEMD_UNIT_DIR="$DEB_UNIT_DIR" \
         "$@" >"$TMP/configure-$arch.log" ||
         { cat "$TMP/configure-$arch.log"; return 1; }
     cmake --build "$dir" >"$TMP/build-$arch.log" || { cat "$TMP/build-$arch.log"; return 1; }
@@ -72,8 +78,8 @@ deb_contents() {
     grep -Eq '^-rwxr-xr-x root/root .* \./usr/sbin/pixvane$' <<<"$list" ||
         die "no executable ./usr/sbin/pixvane owned by root"
     for p in ./usr/share/man/man8/pixvane.8.gz \
-        ./usr/lib/udev/rules.d/60-pixvane-fb.rules \
-        ./usr/lib/systemd/system/pixvane@.service \
+        ".$DEB_UDEV_RULES_DIR/60-pixvane-fb.rules" \
+        ".$DEB_UNIT_DIR/pixvane@.service" \
         ./usr/share/doc/pixvane/copyright \
         ./usr/share/doc/pixvane/changelog.gz \
         ./usr/share/doc/pixvane/examples/mdev.conf \
@@ -83,6 +89,9 @@ deb_contents() {
         grep -Eq "^-rw-r--r-- root/root .* ${p//./\\.}$" <<<"$list" || die "no 0644 file $p"
     done
     ! grep -Eq '\./usr/local/|\.8$' <<<"$list" || die "a file under /usr/local or an uncompressed page"
+    # Each file once: no unit or rule left in the /usr/lib of a merged /usr.
+    (($(grep -c -e '/pixvane@\.service$' -e '/60-pixvane-fb\.rules$' <<<"$list") == 2)) ||
+        die "the unit or the rule twice: $list"
 
     dpkg-deb -x "$deb" "$root"
     # man-db renders the installed page as a reader sees it.
@@ -95,7 +104,7 @@ deb_contents() {
     [[ $hdr == 1f8b080000000000 ]] || die "man page gzip header $hdr: not made with gzip -n"
     gzip -dc "$root/usr/share/man/man8/pixvane.8.gz" | cmp -s - "$MAN" ||
         die "the packaged page differs from man/pixvane.8"
-    grep -qx 'ExecStart=/usr/sbin/pixvane %i' "$root/usr/lib/systemd/system/pixvane@.service" ||
+    grep -qx 'ExecStart=/usr/sbin/pixvane %i' "$root$DEB_UNIT_DIR/pixvane@.service" ||
         die "the unit does not start /usr/sbin/pixvane"
 }
 

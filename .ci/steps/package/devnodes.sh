@@ -42,7 +42,7 @@ echo "link: $(readlink /dev/fb/0 || true)"
 }
 
 udev_rule() {
-    local rule=$TMP/contents-amd64/usr/lib/udev/rules.d/60-pixvane-fb.rules out name
+    local rule=$TMP/contents-amd64$DEB_UDEV_RULES_DIR/60-pixvane-fb.rules out name
     [[ -f $rule ]] || die "no unpacked rule"
     name=$(basename "$rule")
     out=$(udevadm_test "$rule")

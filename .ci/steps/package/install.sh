@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
-# A DESTDIR install as a Buildroot or Yocto recipe makes one.
+# DESTDIR installs as a Buildroot or Yocto recipe makes them: native to /usr
+# and to /opt/pv, and a cross build with and without a sysroot for pkg-config.
 # Sourced by .ci/steps/package.sh, which defines check, die, SRC and TMP.
 
 STAGE=$TMP/stage
@@ -11,25 +12,76 @@ cmake -S "$SRC" -B "$DEFAULT_BUILD" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr -DBUILD
 cmake --build "$DEFAULT_BUILD" >"$TMP/build-default.log" || { cat "$TMP/build-default.log"; exit 1; }
 DESTDIR=$STAGE cmake --install "$DEFAULT_BUILD" >"$TMP/install-default.log"
 
-# Where pkg-config says, else the defaults under the prefix.
+# A native /usr install: where this machine's pkg-config says, else the
+# defaults under the prefix.
 udev_dir=$(pkg-config --variable=udevdir udev 2>/dev/null || true)
 unit_dir=$(pkg-config --variable=systemdsystemunitdir systemd 2>/dev/null || true)
 UDEV_RULES_DIR=${udev_dir:-/usr/lib/udev}/rules.d
 UNIT_DIR=${unit_dir:-/usr/lib/systemd/system}
 
-destdir_install() {
-    expect_file "$STAGE" usr/sbin/pixvane
-    [[ -x $STAGE/usr/sbin/pixvane ]] || die "usr/sbin/pixvane is not executable"
-    expect_file "$STAGE" usr/share/man/man8/pixvane.8.gz
-    expect_file "$STAGE" "$UDEV_RULES_DIR/60-pixvane-fb.rules"
-    expect_file "$STAGE" "$UNIT_DIR/pixvane@.service"
-    expect_file "$STAGE" usr/share/doc/pixvane/examples/mdev.conf
-    grep -qx 'ExecStart=/usr/sbin/pixvane %i' "$STAGE/$UNIT_DIR/pixvane@.service" ||
-        die "the staged unit does not start /usr/sbin/pixvane"
-    # Debian's own files stay in the package.
-    [[ ! -e $STAGE/usr/share/doc/pixvane/copyright ]] || die "plain install has the Debian copyright"
-    # Nothing outside the stage: every installed path is under DESTDIR.
-    ! grep -v "^-- \(Installing\|Up-to-date\): $STAGE/" "$TMP/install-default.log" |
+# expect_install STAGE PREFIX RULES_DIR UNIT_DIR LOG: STAGE holds exactly
+# the files an install to PREFIX makes, the rule and the unit in the given
+# directories, and LOG (the install's output) names nothing outside STAGE.
+expect_install() {
+    local stage=$1 prefix=$2 rules=$3 units=$4 log=$5 want got
+    want=$(printf '%s\n' "$prefix/sbin/pixvane" \
+        "$prefix/share/man/man8/pixvane.8.gz" \
+        "$prefix/share/doc/pixvane/LICENSE" \
+        "$prefix/share/doc/pixvane/examples/inittab" \
+        "$prefix/share/doc/pixvane/examples/mdev.conf" \
+        "$prefix/share/doc/pixvane/examples/pixvane.init" \
+        "$rules/60-pixvane-fb.rules" \
+        "$units/pixvane@.service" | sort)
+    got=$(cd "$stage" && find . -type f | sed 's#^\.##' | sort)
+    [[ $got == "$want" ]] || die "installed files differ:" "$(diff <(echo "$want") <(echo "$got"))"
+    [[ -x $stage$prefix/sbin/pixvane ]] || die "$prefix/sbin/pixvane is not executable"
+    grep -qx "ExecStart=$prefix/sbin/pixvane %i" "$stage$units/pixvane@.service" ||
+        die "the unit does not start $prefix/sbin/pixvane"
+    # Debian's own copyright stays in the package; the licence is there.
+    cmp -s "$SRC/LICENSE" "$stage$prefix/share/doc/pixvane/LICENSE" || die "LICENSE differs"
+    ! grep -v "^-- \(Installing\|Up-to-date\): $stage/" "$log" |
         grep -q '^-- \(Installing\|Up-to-date\):' || die "installed outside DESTDIR"
 }
-check "DESTDIR install stages sbin, man8, udev rule and unit" destdir_install
+
+destdir_install() {
+    expect_install "$STAGE" /usr "$UDEV_RULES_DIR" "$UNIT_DIR" "$TMP/install-default.log"
+}
+check "DESTDIR install to /usr: sbin, man8, licence, examples, udev rule and unit" destdir_install
+
+# The same build installed to another prefix: everything under it, even
+# where pkg-config names a directory of the system (/lib/systemd/system).
+opt_install() {
+    local stage=$TMP/stage-opt
+    DESTDIR=$stage cmake --install "$DEFAULT_BUILD" --prefix /opt/pv >"$TMP/install-opt.log"
+    expect_install "$stage" /opt/pv /opt/pv/lib/udev/rules.d /opt/pv/lib/systemd/system \
+        "$TMP/install-opt.log"
+}
+check "DESTDIR install with --prefix /opt/pv keeps everything under /opt/pv" opt_install
+
+# A cross build asks pkg-config only when it is pointed at the target. One
+# armhf build, configured twice: without a sysroot this machine's .pc files
+# must not be read (the defaults under /usr); with a sysroot whose .pc files
+# name directories of their own, those are taken, without the sysroot.
+cross_install() {
+    local dir=$TMP/cross-armhf sysroot=$TMP/sysroot stage
+    env -u PKG_CONFIG_LIBDIR -u PKG_CONFIG_SYSROOT_DIR -u PKG_CONFIG_PATH \
+        cmake -S "$SRC" -B "$dir" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF \
+        -DPIXVANE_STATIC=ON -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/toolchains/arm-linux-gnueabihf.cmake" \
+        >"$TMP/configure-cross.log" || die "configure: $(cat "$TMP/configure-cross.log")"
+    cmake --build "$dir" >"$TMP/build-cross.log" || die "build: $(cat "$TMP/build-cross.log")"
+    stage=$TMP/stage-cross
+    DESTDIR=$stage cmake --install "$dir" >"$TMP/install-cross.log"
+    expect_install "$stage" /usr /usr/lib/udev/rules.d /usr/lib/systemd/system "$TMP/install-cross.log"
+
+    mkdir -p "$sysroot/usr/share/pkgconfig"
+    printf 'udevdir=/target/udev\nName: udev\nDescription: udev\nVersion: 252\n' \
+        >"$sysroot/usr/share/pkgconfig/udev.pc"
+    printf 'systemdsystemunitdir=/target/units\nName: systemd\nDescription: systemd\nVersion: 252\n' \
+        >"$sysroot/usr/share/pkgconfig/systemd.pc"
+    PKG_CONFIG_SYSROOT_DIR=$sysroot PKG_CONFIG_LIBDIR=$sysroot/usr/share/pkgconfig \
+        cmake "$dir" >"$TMP/configure-cross.log" || die "configure: $(cat "$TMP/configure-cross.log")"
+    stage=$TMP/stage-cross-sysroot
+    DESTDIR=$stage cmake --install "$dir" >"$TMP/install-cross.log"
+    expect_install "$stage" /usr /target/udev/rules.d /target/units "$TMP/install-cross.log"
+}
+check "cross install: pkg-config read only with a sysroot, which is then taken off" cross_install

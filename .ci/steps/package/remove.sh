@@ -15,7 +15,7 @@ deb_removes_cleanly() {
         die "dpkg -i into an empty root failed"
     [[ -x $root/usr/sbin/pixvane ]] || die "the install put no usr/sbin/pixvane"
     mkdir -p "$root/etc/systemd/system/dev-fb-0.device.wants"
-    ln -s /usr/lib/systemd/system/pixvane@.service \
+    ln -s "$DEB_UNIT_DIR/pixvane@.service" \
         "$root/etc/systemd/system/dev-fb-0.device.wants/pixvane@16.service"
     dpkg --root="$root" --force-script-chrootless --force-not-root --purge pixvane >/dev/null ||
         die "dpkg --purge failed"
