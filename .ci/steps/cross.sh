@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The ARM builds: armhf and arm64 with the unit and cli tests under qemu-user, a build the
-# way a distribution's build system makes one (a toolchain file of its own, no presets,
-# a DESTDIR install), and the size report.
+# The ARM builds: a missing cross compiler that stops the configure and, once installed,
+# builds in the same directory; armhf and arm64 with the unit and cli tests under
+# qemu-user, a build the way a distribution's build system makes one (a toolchain file of
+# its own, no presets, a DESTDIR install), and the size report.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -18,14 +19,21 @@ for tool in qemu-arm-static qemu-aarch64-static; do
     }
 done
 
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+section "a missing cross compiler stops the configure; after the install it passes"
+t0=$SECONDS
+# shellcheck source=cross/compiler-missing.sh
+. .ci/steps/cross/compiler-missing.sh
+echo "cross: the missing-compiler checks took $((SECONDS - t0)) s"
+
 for preset in armhf arm64; do
     section "$preset: static, stripped; unit and cli tests under qemu-user"
     cmake --workflow --preset "$preset"
 done
 
 section "armhf as a distribution builds it: own toolchain file, DESTDIR install"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 # Written the way Buildroot and Yocto write theirs: the target's compilers, flags and
 # root. Nothing in it knows this project.
 cat >"$work/toolchain.cmake" <<'EOF'
