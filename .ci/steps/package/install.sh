@@ -85,3 +85,15 @@ cross_install() {
     expect_install "$stage" /usr /target/udev/rules.d /target/units "$TMP/install-cross.log"
 }
 check "cross install: pkg-config read only with a sysroot, which is then taken off" cross_install
+
+# The default build above names no build type and is optimised; the packages
+# name theirs (MinSizeRel), which is kept.
+default_build_type() {
+    grep -qx 'CMAKE_BUILD_TYPE:STRING=Release' "$DEFAULT_BUILD/CMakeCache.txt" ||
+        die "no build type did not give Release: $(grep '^CMAKE_BUILD_TYPE' "$DEFAULT_BUILD/CMakeCache.txt")"
+    grep -q '"command": ".* -O3 .*app/main\.cpp"' "$DEFAULT_BUILD/compile_commands.json" ||
+        die "app/main.cpp is not compiled with -O3"
+    grep -qx 'CMAKE_BUILD_TYPE:STRING=MinSizeRel' "$SRC/build/deb-amd64/CMakeCache.txt" ||
+        die "the package's own build type was overridden"
+}
+check "no build type builds Release; a build type given wins" default_build_type
