@@ -72,16 +72,17 @@ function(pixvane_pkg_config_dir module variable out)
 endfunction()
 
 set(PIXVANE_UDEV_RULES_DIR "" CACHE PATH
-    "Directory for the udev rule (empty: pkg-config's udevdir/rules.d for a /usr install, else lib/udev/rules.d)")
+    "Directory for the udev rule (empty: chosen at install time)")
 set(PIXVANE_SYSTEMD_UNIT_DIR "" CACHE PATH
-    "Directory for the systemd unit (empty: pkg-config's systemdsystemunitdir for a /usr install, else lib/systemd/system)")
+    "Directory for the systemd unit (empty: chosen at install time)")
 
-# pixvane_install_to(SET_BY_HAND PC_MODULE PC_VARIABLE PC_SUFFIX DEFAULT FILE): installs FILE into the directory the
-# top of this file describes. The choice is made in the install script, as
-# "cmake --install --prefix" and CPack may install to another prefix than the
-# one the build was configured with: a path that pkg-config gives for the
-# system (such as /lib/systemd/system before the /usr merge) has no place in
-# an install to /opt/pv.
+# pixvane_install_to(SET_BY_HAND PC_MODULE PC_VARIABLE PC_SUFFIX DEFAULT FILE):
+# installs FILE into the directory the top of this file describes. The
+# choice is made in the install script, as "cmake --install --prefix" and
+# CPack may install to another prefix than the one the build was configured
+# with: a path that pkg-config gives for the system (such as
+# /lib/systemd/system before the /usr merge) has no place in an install to
+# /opt/pv.
 function(pixvane_install_to by_hand module variable suffix default file)
     set(pc_dir "")
     if(by_hand STREQUAL "")
@@ -107,7 +108,8 @@ function(pixvane_install_to by_hand module variable suffix default file)
         else()
             list(APPEND CMAKE_ABSOLUTE_DESTINATION_FILES \"\${pixvane_dir}/${name}\")
             if(CMAKE_ERROR_ON_ABSOLUTE_INSTALL_DESTINATION)
-                message(FATAL_ERROR \"absolute install destination forbidden: \${pixvane_dir}/${name}\")
+                message(FATAL_ERROR
+                        \"absolute install destination forbidden: \${pixvane_dir}/${name}\")
             endif()
         endif()
         file(INSTALL DESTINATION \"\${pixvane_dir}\" TYPE FILE FILES \"${file}\")
@@ -162,8 +164,8 @@ endfunction()
 
 if(PIXVANE_INSTALL_SYSTEMD_UNIT)
     pixvane_install_configured(pixvane@.service.in pixvane@.service)
-    pixvane_install_to("${PIXVANE_SYSTEMD_UNIT_DIR}" systemd systemdsystemunitdir "" lib/systemd/system
-                       ${pixvane_dist_out}/pixvane@.service)
+    pixvane_install_to("${PIXVANE_SYSTEMD_UNIT_DIR}" systemd systemdsystemunitdir ""
+                       lib/systemd/system ${pixvane_dist_out}/pixvane@.service)
 endif()
 
 # Examples for systems without udev or systemd; documentation, not

@@ -8,12 +8,16 @@
 #     architecture of the binary in it;
 #   - the amd64 package unpacked into a throwaway root and run from there
 #     (and the ARM ones under qemu-user where it is installed);
-#   - a DESTDIR install as Buildroot and Yocto do it;
+#   - the licence in every package and install;
+#   - DESTDIR installs as Buildroot and Yocto do them: to /usr, to /opt/pv,
+#     and cross with and without a sysroot for pkg-config; the build type a
+#     build without one gets;
 #   - the systemd unit with systemd-analyze verify;
 #   - the udev rule with udevadm test and the busybox mdev line with mdev -s,
 #     both on a made-up sysfs in a private mount namespace.
-# Build trees: build/deb-<arch> and build/install-default. Each group of checks
-# is a file of its own under package/, sourced here in order.
+# Build trees: build/deb-<arch>, build/install-default and a cross one in
+# $TMP. Each group of checks is a file of its own under package/, sourced
+# here in order.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."

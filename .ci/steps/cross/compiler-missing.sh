@@ -18,7 +18,7 @@ toolchains_requiring_compiler() {
     for f in "$dir"/*.cmake; do
         grep -q "^ *include(.*/$(basename "$f"))" "$dir"/*.cmake && continue
         # shellcheck disable=SC2016 # ${CMAKE_CURRENT_LIST_DIR} is CMake's, literally.
-        for part in "$f" $(sed -n 's#^ *include(${CMAKE_CURRENT_LIST_DIR}/\([^)]*\.cmake\)).*#\1#p' "$f"); do
+        for part in "$f" $(sed -n 's#^ *include(${CMAKE_CURRENT_LIST_DIR}/\([^)]*\)).*#\1#p' "$f"); do
             [[ $part == /* || $part == "$f" ]] || part=$dir/$part
             if grep -q '^ *pixvane_require_compiler(' "$part"; then
                 echo "$f"
@@ -43,10 +43,12 @@ compiler_missing() {
 
     # 1. Without the compiler: the configure fails, saying which and how to install it.
     PATH=$bin cmake "${args[@]}" >"$log" 2>&1 || status=$?
-    ((status != 0)) || missing_fail "$toolchain: configure passed with no compiler on PATH"
+    ((status != 0)) || missing_fail "$toolchain: configure passed with no compiler on PATH" \
+        "(a compiler named by its absolute path is not hidden this way)"
     grep -q '^CMake Error at .*require-compiler\.cmake:[0-9]* (message):$' "$log" ||
         missing_fail "$toolchain: the configure did not stop in require-compiler.cmake: $(cat "$log")"
-    compiler=$(sed -n 's/^ *The compiler \([^ ]*\) is not installed\. .*Install it with$/\1/p' "$log")
+    compiler=$(sed -n 's/^ *The compiler \([^ ]*\) is not installed\. .*Install it with$/\1/p' \
+        "$log")
     line=$(sed -n 's/^ *\(scripts\/bootstrap [^ ].*\)$/\1/p' "$log")
     [[ -n $compiler && -n $line ]] ||
         missing_fail "$toolchain: no compiler name or bootstrap line in: $(cat "$log")"
@@ -60,18 +62,23 @@ compiler_missing() {
     # shellcheck disable=SC2086
     $line >/dev/null || missing_fail "$toolchain: '$line' failed"
     command -v "$compiler" >/dev/null || missing_fail "$toolchain: '$line' did not install $compiler"
-    # The named compiler is the one the toolchain file uses, and the line installs its package.
+    # The line installs the package that holds the named compiler.
     package=$(dpkg -S "$(command -v "$compiler")" 2>/dev/null | sed -n '1s/:.*//p')
     [[ -z $package || " ${line#scripts/bootstrap } " == *" $package "* ]] ||
         missing_fail "$toolchain: $compiler comes from $package, which '$line' does not name"
 
     # 3. With it: the same directory configures and builds, nothing deleted.
-    cmake "${args[@]}" >"$log" 2>&1 || missing_fail "$toolchain: configure after the install: $(cat "$log")"
-    used=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$dir"/CMakeFiles/*/CMakeCXXCompiler.cmake)
+    cmake "${args[@]}" >"$log" 2>&1 ||
+        missing_fail "$toolchain: configure after the install: $(cat "$log")"
+    # The compiler the message named is the one the toolchain file uses.
+    used=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' \
+        "$dir"/CMakeFiles/*/CMakeCXXCompiler.cmake)
     [[ $(basename "$used") == "$compiler" ]] ||
         missing_fail "$toolchain: the message named $compiler, the build uses $used"
-    cmake --build "$dir" >"$log" 2>&1 || missing_fail "$toolchain: build after the install: $(cat "$log")"
-    echo "cross: $toolchain: without $compiler the configure stops with '$line'; after it, it builds"
+    cmake --build "$dir" >"$log" 2>&1 ||
+        missing_fail "$toolchain: build after the install: $(cat "$log")"
+    echo "cross: $toolchain: without $compiler the configure stops with '$line';" \
+        "after it, it builds"
 }
 
 toolchains=$(toolchains_requiring_compiler)
