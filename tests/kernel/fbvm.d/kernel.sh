@@ -128,6 +128,8 @@ fetch_busybox() {
     (cd "$work" && vm_apt_download "busybox-static:$deb_arch")
     dpkg-deb -x "$work"/busybox-static_*.deb "$work/bb"
     [[ -x "$work/bb/bin/busybox" ]] || die "busybox-static holds no bin/busybox"
+    dpkg-deb -f "$work"/busybox-static_*.deb Package Version | sed 's/^[^:]*: //' |
+        paste -sd' ' >"$cache/busybox.package"
     mv "$work/bb/bin/busybox" "$cache/busybox"
 }
 

@@ -52,6 +52,8 @@ kernel_set() {
 select_kernel() {
     local -a cands set names missing tried=()
     local c img version offered p newest=""
+    # Here rather than in the queries below, whose stderr is apt-cache's.
+    vm_apt apt_ready || die "no index of the VM's packages to choose a kernel from"
     mapfile -t cands < <(kernel_candidates)
     ((${#cands[@]})) || die "no kernel package ${PIXVANE_FBVM_KERNEL_PKG:-$kernel_meta}:$deb_arch is offered"
     for c in "${cands[@]}"; do
