@@ -94,6 +94,12 @@ apt_errors() {
         head -n 3 | tr '\n' ' ' | sed 's/ *$//'
 }
 
+# A private state's DIR/updated tells when its lists were last brought up;
+# the lists' own times are the registry's.
+apt_stamp() {
+    [[ -z $apt_private_dir ]] || touch "$apt_private_dir/updated"
+}
+
 apt_update() {
     local tries=${PIXVANE_APT_TRIES:-3} pause=${PIXVANE_APT_PAUSE:-10} n out=""
     local sudo=
@@ -102,6 +108,7 @@ apt_update() {
     for ((n = 1; n <= tries; n++)); do
         if out=$($sudo apt-get -qq "${apt_opts[@]}" update 2>&1); then
             apt_updated=1
+            apt_stamp
             return 0
         fi
         ((n == tries)) || {
@@ -111,6 +118,7 @@ apt_update() {
     done
     apt_updated=1
     if apt_have_lists; then
+        apt_stamp
         apt_note "apt-get update incomplete after $tries tries; going on with the indexes that arrived: $(apt_errors "$out")"
         return 0
     fi

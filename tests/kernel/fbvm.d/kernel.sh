@@ -64,6 +64,10 @@ build_vfb() {
 
 fetch_kernel() {
     local work=$1 pkg deb vmlinuz m version release
+    # Old lists may name versions the registry has dropped since.
+    if [[ -d "$cache/apt/lists" && -z $(find "$cache/apt/updated" -mtime -1 2>/dev/null) ]]; then
+        vm_apt_update
+    fi
     select_kernel
     pkg=$kernel_pkg
     note "fetching $pkg:$deb_arch=$kernel_version"
