@@ -28,7 +28,10 @@
 # fails, with its name and apt's own words.
 #
 # PIXVANE_APT_TRIES (default 3) and PIXVANE_APT_PAUSE (seconds, default 10)
-# bound how long an update keeps trying.
+# bound how long an update keeps trying; no try starts once
+# PIXVANE_APT_BUDGET seconds (default 90) would have passed, and each try is
+# cut off after 60 s, so a registry that keeps failing costs two minutes at
+# most.
 
 apt_prog=${apt_prog:-apt}
 apt_opts=(-o Acquire::Retries=1 -o Acquire::http::Timeout=20 -o Acquire::https::Timeout=20
@@ -101,25 +104,25 @@ apt_stamp() {
 }
 
 apt_update() {
-    local tries=${PIXVANE_APT_TRIES:-3} pause=${PIXVANE_APT_PAUSE:-10} n out=""
-    local sudo=
+    local tries=${PIXVANE_APT_TRIES:-3} pause=${PIXVANE_APT_PAUSE:-10} n out="" start=$SECONDS
+    local budget=${PIXVANE_APT_BUDGET:-90} sudo=
     # A private state belongs to the caller; the machine's needs root.
     [[ $(id -u) == 0 || -n $apt_private_dir ]] || sudo=sudo
     for ((n = 1; n <= tries; n++)); do
-        if out=$($sudo apt-get -qq "${apt_opts[@]}" update 2>&1); then
+        # A registry that hangs costs at most a minute a try.
+        if out=$($sudo timeout -k 5 60 apt-get -qq "${apt_opts[@]}" update 2>&1); then
             apt_updated=1
             apt_stamp
             return 0
         fi
-        ((n == tries)) || {
-            apt_note "apt-get update failed (try $n of $tries), again in $pause s: $(apt_errors "$out")"
-            sleep "$pause"
-        }
+        ((n < tries && SECONDS - start + pause < budget)) || break
+        apt_note "apt-get update failed (try $n of $tries), again in $pause s: $(apt_errors "$out")"
+        sleep "$pause"
     done
     apt_updated=1
     if apt_have_lists; then
         apt_stamp
-        apt_note "apt-get update incomplete after $tries tries; going on with the indexes that arrived: $(apt_errors "$out")"
+        apt_note "apt-get update incomplete after $n tries; going on with the indexes that arrived: $(apt_errors "$out")"
         return 0
     fi
     apt_note "apt-get update failed and no index is there to go on with: $(apt_errors "$out")"
