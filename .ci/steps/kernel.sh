@@ -7,17 +7,63 @@
 # ${PIXVANE_FBVM_CACHE:-~/.cache/pixvane-fbvm}; it also installs the host
 # tools it lacks (qemu, the compilers for its probe and for vfb.ko). The test
 # driver of an ARM preset is cross-built like pixvane and runs under qemu-user.
+#
+# For each architecture the log shows, once, the kernel and busybox packages
+# the tests run on and the state of the cache (fresh, reused, repaired); then
+# the tests; then a few of them again with no network at all, which a warm
+# cache must be enough for. The x86_64 cache is also damaged on purpose, in a
+# copy, to prove that it repairs itself.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 
 section() { printf '\n---- kernel: %s (%ss)\n' "$1" "$SECONDS"; }
 
+# No network: a namespace of its own with only a loopback that is down. The
+# apt programs are replaced by ones that leave a note, so that a warm cache
+# that still reaches for apt fails here even where apt would shrug it off.
+noapt=$(mktemp -d "${TMPDIR:-/tmp}/kernel-noapt.XXXXXX")
+trap 'rm -rf "$noapt"' EXIT
+for p in apt-get apt-cache; do
+    cat >"$noapt/$p" <<EOS
+#!/bin/sh
+echo "$p \$*" >>"$noapt/called"
+exit 100
+EOS
+    chmod +x "$noapt/$p"
+done
+offline() {
+    local ns=(unshare -n)
+    [[ $(id -u) == 0 ]] || ns=(unshare -rn)
+    "${ns[@]}" env PATH="$noapt:$PATH" "$@"
+}
+# A case of each kind of driver, and prepare, which must not reach out.
+offline_cases='^kernel\.(prepare|Vfb\.SwitchFrom16To24|NoDevice\.NoDriverAndNoNode|Drm\.CirrusRefusesAHigherDepth)$'
+
 section "install what is missing"
 scripts/bootstrap g++-arm-linux-gnueabihf g++-aarch64-linux-gnu qemu-user-static googletest
 
-for preset in kernel kernel-armhf kernel-arm64; do
-    section "$preset"
+for pair in x86_64:kernel armhf:kernel-armhf arm64:kernel-arm64; do
+    arch=${pair%%:*} preset=${pair#*:}
+    section "$arch: what the tests run on"
+    tests/kernel/fbvm prepare --arch "$arch"
+    section "$arch: cmake --workflow --preset $preset"
     cmake --workflow --preset "$preset"
+    section "$arch: a few cases again, with no network"
+    offline ctest --test-dir "build/$preset" -R "$offline_cases" --output-on-failure |
+        tee "build/$preset/offline.log"
+    n=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: kernel\.[^ ]+ \.+ +Passed' "build/$preset/offline.log" || true)
+    [[ $n == 4 ]] || {
+        echo "kernel: $n of 4 offline cases passed for $arch" >&2
+        exit 1
+    }
+    if [[ -e $noapt/called ]]; then
+        echo "kernel: with a warm cache, the $arch tests still called apt:" >&2
+        cat "$noapt/called" >&2
+        exit 1
+    fi
 done
+
+section "a damaged cache repairs itself"
+bash tests/kernel/cache_test.sh x86_64 build/kernel/pixvane
 
 section "done"

@@ -7,6 +7,12 @@
 #                                for the host's architecture and ARCHs, with
 #                                the machine's sources; the machine's own apt
 #                                state and dpkg architectures are left alone
+#   apt_private DIR ARCH... -- CMD [ARG...]
+#                                runs CMD (one of these calls, or a function
+#                                of the caller's that makes them) on the
+#                                private state DIR, leaving the process's own
+#                                state as it is: a script can install on the
+#                                host and fetch through DIR, in any order
 #   apt_update                   apt-get update, retried; when it keeps
 #                                failing but indexes are there, one line says
 #                                so and the work goes on with what arrived
@@ -14,6 +20,7 @@
 #                                the current directory
 #   apt_install PKG...           installs on this machine what is not there
 #   apt_versions PKG             every version apt offers, newest first
+#   apt_cache ARG...             apt-cache ARG... on the same indexes
 #
 # A registry caught mid-sync fails an update for hours: one index arrives
 # with a size its Release file does not give. That is no reason to stop as
@@ -21,12 +28,19 @@
 # fails, with its name and apt's own words.
 #
 # PIXVANE_APT_TRIES (default 3) and PIXVANE_APT_PAUSE (seconds, default 10)
-# bound how long an update keeps trying.
+# bound how long an update keeps trying; no try starts once
+# PIXVANE_APT_BUDGET seconds (default 90) would have passed, and each try is
+# cut off after 60 s, so a registry that keeps failing costs two minutes at
+# most.
 
 apt_prog=${apt_prog:-apt}
 apt_opts=(-o Acquire::Retries=1 -o Acquire::http::Timeout=20 -o Acquire::https::Timeout=20
     -o DPkg::Lock::Timeout=600)
 apt_updated=0
+# The private state in use (empty: the machine's), and which private states
+# this run has updated.
+apt_private_dir=
+declare -gA apt_private_updated=()
 
 apt_note() { echo "$apt_prog: $*" >&2; }
 
@@ -43,6 +57,27 @@ apt_use_private() { # DIR ARCH...
     apt_opts+=(-o "Dir::State::Lists=$dir/lists" -o "Dir::Cache=$dir/cache"
         -o "APT::Architectures=$archs" -o APT::Sandbox::User=root)
     apt_updated=0
+    apt_private_dir=$dir
+}
+
+apt_private() { # DIR ARCH... -- CMD [ARG...]
+    local dir=$1 rc=0
+    local -a archs=()
+    shift
+    while (($#)) && [[ $1 != -- ]]; do
+        archs+=("$1")
+        shift
+    done
+    shift
+    # Locals shadow the globals for every call CMD makes (bash scopes
+    # dynamically), so the caller's own state comes back untouched.
+    local -a apt_opts=("${apt_opts[@]}")
+    local apt_updated apt_private_dir
+    apt_use_private "$dir" "${archs[@]}"
+    apt_updated=${apt_private_updated[$dir]:-0}
+    "$@" || rc=$?
+    apt_private_updated[$dir]=$apt_updated
+    return "$rc"
 }
 
 # The directory of the indexes the calls use.
@@ -62,23 +97,32 @@ apt_errors() {
         head -n 3 | tr '\n' ' ' | sed 's/ *$//'
 }
 
+# A private state's DIR/updated tells when its lists were last brought up;
+# the lists' own times are the registry's.
+apt_stamp() {
+    [[ -z $apt_private_dir ]] || touch "$apt_private_dir/updated"
+}
+
 apt_update() {
-    local tries=${PIXVANE_APT_TRIES:-3} pause=${PIXVANE_APT_PAUSE:-10} n out=""
-    local sudo=
-    [[ $(id -u) == 0 ]] || sudo=sudo
+    local tries=${PIXVANE_APT_TRIES:-3} pause=${PIXVANE_APT_PAUSE:-10} n out="" start=$SECONDS
+    local budget=${PIXVANE_APT_BUDGET:-90} sudo=
+    # A private state belongs to the caller; the machine's needs root.
+    [[ $(id -u) == 0 || -n $apt_private_dir ]] || sudo=sudo
     for ((n = 1; n <= tries; n++)); do
-        if out=$($sudo apt-get -qq "${apt_opts[@]}" update 2>&1); then
+        # A registry that hangs costs at most a minute a try.
+        if out=$($sudo timeout -k 5 60 apt-get -qq "${apt_opts[@]}" update 2>&1); then
             apt_updated=1
+            apt_stamp
             return 0
         fi
-        ((n == tries)) || {
-            apt_note "apt-get update failed (try $n of $tries), again in $pause s: $(apt_errors "$out")"
-            sleep "$pause"
-        }
+        ((n < tries && SECONDS - start + pause < budget)) || break
+        apt_note "apt-get update failed (try $n of $tries), again in $pause s: $(apt_errors "$out")"
+        sleep "$pause"
     done
     apt_updated=1
     if apt_have_lists; then
-        apt_note "apt-get update incomplete after $tries tries; going on with the indexes that arrived: $(apt_errors "$out")"
+        apt_stamp
+        apt_note "apt-get update incomplete after $n tries; going on with the indexes that arrived: $(apt_errors "$out")"
         return 0
     fi
     apt_note "apt-get update failed and no index is there to go on with: $(apt_errors "$out")"
@@ -138,4 +182,9 @@ apt_install() {
 apt_versions() { # PKG
     apt_ready || return 1
     apt-cache "${apt_opts[@]}" madison "$1" 2>/dev/null | awk -F' *\\| *' '{ print $2 }'
+}
+
+apt_cache() { # ARG...: apt-cache on the indexes in use
+    apt_ready || return 1
+    apt-cache "${apt_opts[@]}" "$@"
 }

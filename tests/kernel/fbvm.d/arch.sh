@@ -73,10 +73,6 @@ arch_init() {
     [[ $cache_root == /* ]] || cache_root=$PWD/$cache_root
     cache=$cache_root/$arch
     host_arch=$(dpkg --print-architecture)
-    local archs=$host_arch
-    [[ $deb_arch == "$host_arch" ]] || archs+=",$deb_arch"
-    vm_apt_opts=(-o "Dir::State::Lists=$cache/apt/lists" -o "Dir::Cache=$cache/apt/cache"
-        -o "APT::Architectures=$archs" -o APT::Sandbox::User=root)
 }
 
 # Writes the kernel image that qemu boots to $2 from the package's vmlinuz

@@ -13,12 +13,17 @@ lock_cache() { # $1: -x or -s
 
 probe_sha() { sha256sum "$here/fbprobe.c" | cut -d' ' -f1; }
 
-ready_key() { echo "layout=$cache_layout fbprobe=$(probe_sha)"; }
+# "manifest" tells apart the caches that have one.
+ready_key() { echo "layout=$cache_layout manifest=1 fbprobe=$(probe_sha)"; }
 
 is_ready() {
     [[ -f "$cache/ready" && "$(cat "$cache/ready")" == "$(ready_key)" ]]
 }
 
+# Ready, and nothing the manifest lists looks damaged at a glance.
+is_usable() {
+    is_ready && [[ -z "$(manifest_damage quick)" ]]
+}
 
 make_cpio() { # $1: staging dir, $2: archive
     (cd "$1" && find . -mindepth 1 | LC_ALL=C sort |
@@ -26,23 +31,49 @@ make_cpio() { # $1: staging dir, $2: archive
     mv "$2.tmp" "$2"
 }
 
+# Prepares what is missing or damaged. The ready marker is removed first and
+# written last, after the manifest, and every part is built aside and renamed
+# into place, so a run killed halfway leaves a cache no later run takes as
+# complete. The exclusive lock keeps concurrent prepares apart; the second
+# finds the first's work done and checks it.
 do_prepare() {
-    local refresh=$1 work m
+    local refresh=$1 work m state=fresh line damage=""
+    local -A redo=()
     ensure_host_tools
     lock_cache -x
-    if ((refresh == 0)) && is_ready; then
-        return 0
+    if ((refresh)); then
+        state=refreshed
+    elif [[ -e "$cache/ready" || -d "$cache/kernel" ]]; then
+        state="rebuilt (left incomplete, or of another layout)"
     fi
+    # Damage found in a cache that was complete names what to build again.
+    if ((refresh == 0)) && [[ -f "$cache/manifest" ]]; then
+        while IFS= read -r line; do
+            [[ -n $line ]] || continue
+            m=$(damaged_part "${line%% *}")
+            note "cache: $line; building the $m again"
+            redo[$m]=1
+            damage+="${damage:+, }${line%% (*}"
+        done <<<"$(manifest_damage full)"
+        [[ -z $damage ]] || state="repaired ($damage)"
+        if is_ready && ((${#redo[@]} == 0)); then
+            report_cache reused
+            return 0
+        fi
+    fi
+    # A prepare that was killed left its work behind; none runs now.
+    rm -rf "$cache"/prepare.*
     work=$(mktemp -d "$cache/prepare.XXXXXX")
     # shellcheck disable=SC2064 # expand now: $work is local
     trap "rm -rf '$work'" EXIT
 
-    rm -f "$cache/ready"
+    rm -f "$cache/ready" "$cache/manifest"
     ((refresh == 0)) || vm_apt_update
-    if ((refresh)) || [[ "$(cat "$cache/kernel/layout" 2>/dev/null)" != "$cache_layout" ]]; then
+    if ((refresh)) || [[ -n ${redo[kernel]:-} ]] ||
+        [[ "$(cat "$cache/kernel/layout" 2>/dev/null)" != "$cache_layout" ]]; then
         fetch_kernel "$work"
     fi
-    if ((refresh)) || [[ ! -x "$cache/busybox" ]]; then
+    if ((refresh)) || [[ -n ${redo[busybox]:-} || ! -x "$cache/busybox" ]]; then
         fetch_busybox "$work"
     fi
 
@@ -69,10 +100,12 @@ do_prepare() {
         make_cpio "$work/drm-$d" "$cache/drm-$d.cpio"
     done
 
-    ready_key >"$cache/ready"
+    manifest_write
+    ready_key >"$cache/ready.tmp"
+    mv "$cache/ready.tmp" "$cache/ready"
     rm -rf "$work"
     trap - EXIT
-    note "prepared $cache ($(cat "$cache/kernel/package"))"
+    report_cache "$state"
 }
 
 cmd_prepare() {

@@ -23,21 +23,20 @@ resolve_module() {
     order+=("$path")
 }
 
-# Builds vfb.ko for the kernel release $2 (package version $3) in $1/vfb, out
+# Builds vfb.ko for the kernel release $2 in $1/vfb, out
 # of tree: vfb.c from linux-source, and the kernel's headers with their
 # common part and the host's kbuild tools. Only vfb.c is taken from the
 # source, since the headers carry the configuration and symbol versions
 # the module must match.
 build_vfb() {
-    local work=$1 release=$2 version=$3
-    local abi=${release%-*} series kroot=$work/kroot hdr
+    local work=$1 release=$2
+    local series kroot=$work/kroot hdr
     series=$(cut -d. -f1,2 <<<"$release")
     [[ $kroot != *[[:space:]]* ]] || die "kbuild cannot work under a path with spaces: $kroot"
     note "building vfb.ko for $release"
     mkdir -p "$work/src" "$kroot" "$work/vfb"
-    (cd "$work/src" && vm_apt_download "linux-headers-$release:$deb_arch=$version" \
-        "linux-headers-$abi-common=$version" "linux-kbuild-$series:$host_arch=$version" \
-        "linux-source-$series=$version")
+    # select_kernel chose them at the image's version.
+    (cd "$work/src" && vm_apt_download "${kernel_debs[@]:1}")
     local deb
     for deb in "$work"/src/linux-headers-*.deb "$work"/src/linux-kbuild-*.deb; do
         dpkg-deb -x "$deb" "$kroot"
@@ -65,9 +64,14 @@ build_vfb() {
 
 fetch_kernel() {
     local work=$1 pkg deb vmlinuz m version release
-    pkg=$(kernel_package)
-    note "fetching $pkg:$deb_arch"
-    (cd "$work" && vm_apt_download "$pkg:$deb_arch")
+    # Old lists may name versions the registry has dropped since.
+    if [[ -d "$cache/apt/lists" && -z $(find "$cache/apt/updated" -mtime -1 2>/dev/null) ]]; then
+        vm_apt_update
+    fi
+    select_kernel
+    pkg=$kernel_pkg
+    note "fetching $pkg:$deb_arch=$kernel_version"
+    (cd "$work" && vm_apt_download "${kernel_debs[0]}")
     deb=$(find "$work" -maxdepth 1 -name "${pkg}_*.deb" | head -n1)
     [[ -n "$deb" ]] || die "apt-get download $pkg:$deb_arch left no package"
     version=$(dpkg-deb -f "$deb" Version)
@@ -94,7 +98,7 @@ fetch_kernel() {
     mkdir -p "$work/kernel/modules"
     "$boot_image_from_package" "$vmlinuz" "$work/kernel/image"
     if ((vfb_build)); then
-        build_vfb "$work" "$release" "$version"
+        build_vfb "$work" "$release"
         module_path[vfb]=$work/vfb/vfb.ko
     fi
     # Only the modules the VM loads are kept; the package is 400 MB unpacked.
@@ -116,6 +120,7 @@ fetch_kernel() {
     cp "${keep[@]}" "$work/kernel/modules/"
     echo "$cache_layout" >"$work/kernel/layout"
     echo "$pkg $version" >"$work/kernel/package"
+    printf '%s\n' "${kernel_debs[@]}" >"$work/kernel/packages"
     echo "$release" >"$work/kernel/release"
     rm -rf "$cache/kernel"
     mv "$work/kernel" "$cache/kernel"
@@ -127,6 +132,8 @@ fetch_busybox() {
     (cd "$work" && vm_apt_download "busybox-static:$deb_arch")
     dpkg-deb -x "$work"/busybox-static_*.deb "$work/bb"
     [[ -x "$work/bb/bin/busybox" ]] || die "busybox-static holds no bin/busybox"
+    dpkg-deb -f "$work"/busybox-static_*.deb Package Version | sed 's/^[^:]*: //' |
+        paste -sd' ' >"$cache/busybox.package"
     mv "$work/bb/bin/busybox" "$cache/busybox"
 }
 

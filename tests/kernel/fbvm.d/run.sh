@@ -69,7 +69,7 @@ cmd_run() {
     # The cache stays share-locked while qemu reads from it, so that a
     # concurrent prepare cannot replace files under a running VM.
     lock_cache -s
-    if ! is_ready; then
+    if ! is_usable; then
         exec {lock_fd}>&-
         do_prepare 0
         flock -s "$lock_fd"
