@@ -24,12 +24,12 @@ int vo_sys_ioctl(int fd, unsigned long request, void *arg)
     return ioctl(fd, request, arg);
 }
 
-void *vo_sys_mmap(std::size_t len, int prot, int flags, int fd)
+void *vo_sys_mmap(size_t len, int prot, int flags, int fd)
 {
     return mmap(nullptr, len, prot, flags, fd, 0);
 }
 
-int vo_sys_munmap(void *addr, std::size_t len)
+int vo_sys_munmap(void *addr, size_t len)
 {
     return munmap(addr, len);
 }
