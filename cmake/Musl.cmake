@@ -36,9 +36,9 @@ target_link_options(pixvane PRIVATE
     -nostdlib -static ${musl_lib}/crt1.o ${musl_lib}/crti.o ${pixvane_crtbegin}
     # What went into the executable, for scripts/check-musl.
     -Wl,-Map=$<TARGET_FILE:pixvane>.map)
-# On the modules, which call the C library, so that the link line has them
-# after the modules and crtend.o and crtn.o last.
-foreach(lib pixvane_driver vo)
-    target_link_libraries(${lib} INTERFACE
-        ${musl_lib}/libc.a ${pixvane_libgcc} ${pixvane_crtend} ${musl_lib}/crtn.o)
-endforeach()
+# On vo, the last of the modules on the link line, so that the C library
+# follows them all and crtend.o and crtn.o come last. A group: on ARM, libgcc's
+# division by zero calls raise() back in libc.a.
+target_link_libraries(vo INTERFACE
+    -Wl,--start-group ${musl_lib}/libc.a ${pixvane_libgcc} -Wl,--end-group
+    ${pixvane_crtend} ${musl_lib}/crtn.o)
