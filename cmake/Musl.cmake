@@ -1,9 +1,9 @@
 # SPDX-License-Identifier: MIT
 # The tool on musl: with PIXVANE_MUSL_SYSROOT (set by the musl toolchain
-# files), its objects see only the sysroot's headers and the executable is
-# linked with the sysroot's start files and libc.a, GCC's crtbeginT.o and
-# crtend.o and libgcc.a, nothing else. The test programs keep the compiler's
-# own C and C++ libraries.
+# files), its objects (pixvane_tool_flags) see only the sysroot's headers and
+# its static programs (pixvane_libc) are linked with the sysroot's start files
+# and libc.a, GCC's crtbeginT.o and crtend.o and libgcc.a, nothing else. The
+# test programs keep the compiler's own C and C++ libraries.
 #
 # Sets PIXVANE_LIBC to musl or glibc, the C library pixvane is built with.
 if(NOT PIXVANE_MUSL_SYSROOT)
@@ -32,13 +32,14 @@ set(musl_lib ${PIXVANE_MUSL_SYSROOT}/lib)
 # among them.
 target_compile_options(pixvane_tool_flags INTERFACE
     -nostdinc -isystem ${PIXVANE_MUSL_SYSROOT}/include)
-target_link_options(pixvane PRIVATE
-    -nostdlib -static ${musl_lib}/crt1.o ${musl_lib}/crti.o ${pixvane_crtbegin}
-    # What went into the executable, for scripts/check-musl.
-    -Wl,-Map=$<TARGET_FILE:pixvane>.map)
-# On vo, the last of the modules on the link line, so that the C library
-# follows them all and crtend.o and crtn.o come last. A group: on ARM, libgcc's
-# division by zero calls raise() back in libc.a.
-target_link_libraries(vo INTERFACE
+# The C library of the static programs: start files first, then (through the
+# link libraries, after every module) libc.a and libgcc.a as a group (on ARM,
+# libgcc's division by zero calls raise() back in libc.a), crtend.o and
+# crtn.o last.
+target_link_options(pixvane_libc INTERFACE
+    -nostdlib ${musl_lib}/crt1.o ${musl_lib}/crti.o ${pixvane_crtbegin}
+    # What went into the program, for scripts/check-musl.
+    -Wl,-Map=$<TARGET_PROPERTY:NAME>.map)
+target_link_libraries(pixvane_libc INTERFACE
     -Wl,--start-group ${musl_lib}/libc.a ${pixvane_libgcc} -Wl,--end-group
     ${pixvane_crtend} ${musl_lib}/crtn.o)
