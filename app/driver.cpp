@@ -2,8 +2,8 @@
 // Banner, depth argument and the fixed order of calls into the video-output module.
 #include "driver.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <stdio.h>
+#include <stdlib.h>
 
 #include "vo.h"
 
@@ -22,7 +22,7 @@ int pixvane_wanted_bpp(int argc, char *argv[])
 {
     long bpp = DEFAULT_BPP;
     if (argc > 1)
-        bpp = std::strtol(argv[1], nullptr, 10);
+        bpp = strtol(argv[1], nullptr, 10);
 
     // Bound the full long: narrowing first would let 2^32 + 16 pass as 16.
     if (bpp < MIN_BPP || bpp > MAX_BPP)
@@ -34,7 +34,7 @@ int pixvane_wanted_bpp(int argc, char *argv[])
 
 int pixvane_main(int argc, char *argv[])
 {
-    std::puts("Pixvane by Qor-EN\n");
+    puts("Pixvane by Qor-EN\n");
 
     const int bpp = pixvane_wanted_bpp(argc, argv);
 

@@ -6,8 +6,8 @@
 
 #include <fcntl.h>
 
-#include <cstdio>
-#include <cstring>
+#include <stdio.h>
+#include <string.h>
 
 #include "vo_sys.h"
 
@@ -25,7 +25,7 @@ static_assert(FBIOPUT_VSCREENINFO == 0x4601, "unexpected FBIOPUT_VSCREENINFO");
 static_assert(FBIOGET_FSCREENINFO == 0x4602, "unexpected FBIOGET_FSCREENINFO");
 
 struct VoState {
-    std::int32_t flags;               // completed set-up stages, VO_FLAG_*
+    int32_t flags;                    // completed set-up stages, VO_FLAG_*
     int fd;                           // the open device, or VO_NO_FD
     fb_var_screeninfo var_info;       // the working mode
     fb_var_screeninfo saved_var_info; // the mode found at open; sizes the mapping
@@ -45,16 +45,16 @@ void vo_close_device()
 
 } // namespace
 
-std::uint32_t vo_frame_bytes(const fb_var_screeninfo &mode)
+uint32_t vo_frame_bytes(const fb_var_screeninfo &mode)
 {
     if (mode.bits_per_pixel == 0)
         return 0;
 
-    const std::uint64_t pixels = std::uint64_t{mode.xres} * mode.yres;
-    const std::uint64_t bytes = pixels + ((mode.bits_per_pixel - 1U) >> 3) * pixels;
+    const uint64_t pixels = uint64_t{mode.xres} * mode.yres;
+    const uint64_t bytes = pixels + ((mode.bits_per_pixel - 1U) >> 3) * pixels;
     if (bytes > UINT32_MAX)
         return 0;
-    return static_cast<std::uint32_t>(bytes);
+    return static_cast<uint32_t>(bytes);
 }
 
 void vo_reset_state()
@@ -67,39 +67,39 @@ int vo_open()
 {
     state.fd = vo_sys_open(VO_DEVICE, O_RDWR);
     if (state.fd == -1) {
-        std::puts("QUIL_VO: Can't open /dev/fb/0");
+        puts("QUIL_VO: Can't open /dev/fb/0");
         return 0;
     }
 
     if (vo_sys_ioctl(state.fd, FBIOGET_VSCREENINFO, &state.var_info) != 0) {
-        std::puts("QUIL_VO: Can't get VSCREENINFO");
+        puts("QUIL_VO: Can't get VSCREENINFO");
         vo_close_device();
         return 0;
     }
     state.saved_var_info = state.var_info;
 
     if (vo_sys_ioctl(state.fd, FBIOGET_FSCREENINFO, &state.fix_info) != 0) {
-        std::puts("QUIL_VO: Can't get FSCREENINFO");
+        puts("QUIL_VO: Can't get FSCREENINFO");
         vo_close_device();
         return 0;
     }
     // The kernel hands the memory start over as an integer; the line shows it as a pointer.
-    std::printf(
+    printf(
         "QUIL_VO: FB %u@%p\n", state.fix_info.smem_len,
         reinterpret_cast<void *>(state.fix_info.smem_start)); // NOLINT(performance-no-int-to-ptr)
 
     // A mode without a size cannot be mapped; the kernel would refuse it too.
-    const std::uint32_t len = vo_frame_bytes(state.saved_var_info);
+    const uint32_t len = vo_frame_bytes(state.saved_var_info);
     void *map =
         len == 0 ? MAP_FAILED : vo_sys_mmap(len, PROT_READ | PROT_WRITE, MAP_SHARED, state.fd);
     if (map == MAP_FAILED) {
         state.frame = static_cast<unsigned char *>(MAP_FAILED);
-        std::puts("QUIL_VO: Can't mmap");
+        puts("QUIL_VO: Can't mmap");
         vo_close_device();
         return 0;
     }
     state.frame = static_cast<unsigned char *>(map);
-    std::memset(state.frame, 0, len);
+    memset(state.frame, 0, len);
 
     state.flags |= VO_FLAG_MAPPED;
     return 1;
@@ -110,28 +110,28 @@ int vo_set_bpp(int bpp)
     if ((state.flags & VO_FLAG_MAPPED) == 0)
         return 0;
 
-    std::printf("QUIL_VO: set new bpp %d (%d) on FB\n", bpp,
-                static_cast<int>(state.var_info.bits_per_pixel));
-    const auto wanted = static_cast<std::uint32_t>(bpp);
+    printf("QUIL_VO: set new bpp %d (%d) on FB\n", bpp,
+           static_cast<int>(state.var_info.bits_per_pixel));
+    const auto wanted = static_cast<uint32_t>(bpp);
     if (wanted != state.var_info.bits_per_pixel) {
-        std::printf("QUIL_VO: switching to bpp: %d\n", bpp);
+        printf("QUIL_VO: switching to bpp: %d\n", bpp);
 
         state.var_info.bits_per_pixel = wanted;
         if (vo_sys_ioctl(state.fd, FBIOPUT_VSCREENINFO, &state.var_info) != 0) {
-            std::puts("QUIL_VO: Can't set VSCREENINFO");
+            puts("QUIL_VO: Can't set VSCREENINFO");
             return 0;
         }
         if (vo_sys_ioctl(state.fd, FBIOGET_VSCREENINFO, &state.var_info) != 0) {
-            std::puts("QUIL_VO: Can't get VSCREENINFO");
+            puts("QUIL_VO: Can't get VSCREENINFO");
             return 0;
         }
         if (state.var_info.bits_per_pixel != wanted) {
-            std::printf("QUIL_VO: ERROR switching to bpp: %d\n", bpp);
+            printf("QUIL_VO: ERROR switching to bpp: %d\n", bpp);
             return 0;
         }
     }
 
-    std::puts("QUIL_VO: seted bpp on FB");
+    puts("QUIL_VO: seted bpp on FB");
     return 1;
 }
 
@@ -141,14 +141,14 @@ void vo_uninit()
         return;
 
     if ((state.flags & VO_FLAG_MAPPED) != 0) {
-        const std::uint32_t len = vo_frame_bytes(state.saved_var_info);
+        const uint32_t len = vo_frame_bytes(state.saved_var_info);
         if (state.frame != nullptr)
-            std::memset(state.frame, 0, len);
+            memset(state.frame, 0, len);
         (void)vo_sys_munmap(state.frame, len);
     }
     if (state.fd != VO_NO_FD)
         vo_close_device();
 
     vo_reset_state();
-    std::puts("QUIL_VO: All uninit");
+    puts("QUIL_VO: All uninit");
 }

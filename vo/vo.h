@@ -5,14 +5,14 @@
 
 #include <linux/fb.h>
 
-#include <cstdint>
+#include <stdint.h>
 
 // Bit in the module's stage set: the screen is mapped and was cleared.
-constexpr std::int32_t VO_FLAG_MAPPED = 1;
+constexpr int32_t VO_FLAG_MAPPED = 1;
 
 // Bytes of the visible screen of mode at whole bytes per pixel; 0 when the
 // mode has no pixels, no depth, or a size that 32 bits cannot hold.
-[[nodiscard]] std::uint32_t vo_frame_bytes(const fb_var_screeninfo &mode);
+[[nodiscard]] uint32_t vo_frame_bytes(const fb_var_screeninfo &mode);
 
 // Forgets any device and completed stage. No result.
 void vo_reset_state();

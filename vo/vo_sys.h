@@ -3,14 +3,14 @@
 #ifndef PIXVANE_VO_SYS_H
 #define PIXVANE_VO_SYS_H
 
-#include <cstddef>
+#include <stddef.h>
 
 // Each returns what the system call returns: -1 on failure (MAP_FAILED for
 // vo_sys_mmap), with errno set.
 [[nodiscard]] int vo_sys_open(const char *path, int flags);
 int vo_sys_close(int fd);
 [[nodiscard]] int vo_sys_ioctl(int fd, unsigned long request, void *arg);
-[[nodiscard]] void *vo_sys_mmap(std::size_t len, int prot, int flags, int fd);
-int vo_sys_munmap(void *addr, std::size_t len);
+[[nodiscard]] void *vo_sys_mmap(size_t len, int prot, int flags, int fd);
+int vo_sys_munmap(void *addr, size_t len);
 
 #endif

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The ARM builds: a missing cross compiler that stops the configure and, once installed,
-# builds in the same directory; armhf and arm64 with the unit and cli tests under
-# qemu-user, a build the way a distribution's build system makes one (a toolchain file of
-# its own, no presets, a DESTDIR install), and the size report.
+# builds in the same directory; armhf and arm64 on glibc with the unit and cli tests under
+# qemu-user; the musl builds of armel, armhf and arm64 with the cli tests under qemu-user
+# (armel on ARM926, ARM1176 and Cortex-A7), each checked for anything of glibc; a build the
+# way a distribution's build system makes one (a toolchain file of its own, no presets, a
+# DESTDIR install); the release files and the size report.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -11,7 +13,7 @@ section() { printf '\n---- cross: %s (%ss)\n' "$1" "$SECONDS"; }
 
 section "install what is missing"
 scripts/bootstrap g++-arm-linux-gnueabihf g++-aarch64-linux-gnu binutils-arm-linux-gnueabihf \
-    qemu-user-static googletest make
+    g++-arm-linux-gnueabi qemu-user-static googletest make
 for tool in qemu-arm-static qemu-aarch64-static; do
     command -v "$tool" >/dev/null || {
         echo "cross: $tool missing after install" >&2
@@ -31,6 +33,14 @@ echo "cross: the missing-compiler checks took $((SECONDS - t0)) s"
 for preset in armhf arm64; do
     section "$preset: static, stripped; unit and cli tests under qemu-user"
     cmake --workflow --preset "$preset"
+done
+
+section "musl sysroots"
+scripts/musl-sysroot
+for preset in musl-armel musl-armhf musl-arm64; do
+    section "$preset: static, stripped; cli tests under qemu-user; nothing of glibc"
+    cmake --workflow --preset "$preset"
+    scripts/check-musl "build/$preset"
 done
 
 section "armhf as a distribution builds it: own toolchain file, DESTDIR install"
@@ -89,7 +99,10 @@ if [ ! -e /dev/fb/0 ]; then
     echo "cross: it runs under qemu-arm and exits 1 without a framebuffer"
 fi
 
+section "release files (x86_64, arm64, armel), each checked for anything of glibc"
+scripts/release
+
 section "size report"
-scripts/size-report
+scripts/size-report --check
 
 section "done"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The kernel tests: the static pixvane run on real framebuffer drivers of
-# Debian's x86_64, armhf and arm64 kernels, each in its own qemu VMs.
+# Debian's x86_64, armhf and arm64 kernels, each in its own qemu VMs; the
+# glibc builds, then the musl builds that are shipped (armel, the 32-bit ARM
+# one, on the armhf kernel).
 #
 # fbvm fetches and builds what the VMs need on first use and keeps it under
 # ${PIXVANE_FBVM_CACHE:-~/.cache/pixvane-fbvm}; it also installs the host
@@ -40,7 +42,8 @@ offline() {
 offline_cases='^kernel\.(prepare|Vfb\.SwitchFrom16To24|NoDevice\.NoDriverAndNoNode|Drm\.CirrusRefusesAHigherDepth)$'
 
 section "install what is missing"
-scripts/bootstrap g++-arm-linux-gnueabihf g++-aarch64-linux-gnu qemu-user-static googletest
+scripts/bootstrap g++-arm-linux-gnueabihf g++-aarch64-linux-gnu g++-arm-linux-gnueabi \
+    qemu-user-static googletest
 
 for pair in x86_64:kernel armhf:kernel-armhf arm64:kernel-arm64; do
     arch=${pair%%:*} preset=${pair#*:}
@@ -61,6 +64,12 @@ for pair in x86_64:kernel armhf:kernel-armhf arm64:kernel-arm64; do
         cat "$noapt/called" >&2
         exit 1
     fi
+done
+
+# The shipped musl binaries on the same kernels; armel runs on the armhf kernel.
+for preset in kernel-musl-x86_64 kernel-musl-armel kernel-musl-arm64; do
+    section "$preset"
+    cmake --workflow --preset "$preset"
 done
 
 section "a damaged cache repairs itself"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds the Debian packages of pixvane for amd64, armhf and arm64 and checks
+# Builds the Debian packages of pixvane for amd64, armel, armhf and arm64 and checks
 # them and everything they carry:
 #   - the manual page: mandoc and groff lint, rendering, every line the tool
 #     can write is documented, the page in the package is gzip -9n;
@@ -31,7 +31,7 @@ apt_prog=package
 . "$SRC/scripts/lib/apt.sh"
 apt_install cmake ninja-build gzip dpkg binutils mandoc groff-base man-db bsdextrautils \
     lintian systemd udev busybox util-linux shellcheck \
-    g++-arm-linux-gnueabihf g++-aarch64-linux-gnu
+    g++-arm-linux-gnueabi g++-aarch64-linux-gnu qemu-user-static
 
 TMP=$(mktemp -d)
 trap 'rm -rf "$TMP"' EXIT
@@ -98,7 +98,7 @@ check "init script example and these scripts pass shellcheck" scripts_lint
 
 echo
 echo "Packages:"
-for arch in amd64 armhf arm64; do
+for arch in amd64 armel armhf arm64; do
     echo "  $(deb_of "$arch")"
 done
 echo "package.sh took $((SECONDS - START)) s"

@@ -146,15 +146,16 @@ VmRun run_vm(const std::vector<std::string> &options, const std::vector<std::str
 
 const char kBanner[] = "Pixvane by Qor-EN\n\n";
 
-// The "FB" line as printf's %u and glibc's %p write it: 0x and lower-case hex,
-// or "(nil)" for a null pointer (DRM hides its address).
+// The "FB" line as printf's %u and %p write it: 0x and lower-case hex, or for a
+// null pointer (DRM hides its address) the C library's own spelling: glibc's
+// "(nil)", musl's "0".
 std::string fb_line(const Fields &fix)
 {
     const unsigned long long start = number(fix, "smem_start");
     std::ostringstream line;
     line << "QUIL_VO: FB " << number(fix, "smem_len") << "@";
     if (start == 0)
-        line << "(nil)";
+        line << PIXVANE_NULL_POINTER;
     else
         line << "0x" << std::hex << start;
     line << "\n";
