@@ -24,8 +24,10 @@ destdir_install() {
     expect_file "$STAGE" "$UDEV_RULES_DIR/60-pixvane-fb.rules"
     expect_file "$STAGE" "$UNIT_DIR/pixvane@.service"
     expect_file "$STAGE" usr/share/doc/pixvane/examples/mdev.conf
-    grep -qx 'ExecStart=/usr/sbin/pixvane %i' "$STAGE/$UNIT_DIR/pixvane@.service" ||
-        die "the staged unit does not start /usr/sbin/pixvane"
+    grep -q '/usr/sbin/pixvane "\$@"' "$STAGE/usr/libexec/pixvane/pixvane-unit" ||
+        die "the wrapper does not run /usr/sbin/pixvane"
+    grep -qx 'ExecStart=/usr/libexec/pixvane/pixvane-unit %i' "$STAGE/$UNIT_DIR/pixvane@.service" ||
+        die "the staged unit does not start the wrapper"
     # Debian's own files stay in the package.
     [[ ! -e $STAGE/usr/share/doc/pixvane/copyright ]] || die "plain install has the Debian copyright"
     # Nothing outside the stage: every installed path is under DESTDIR.
