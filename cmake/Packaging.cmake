@@ -158,6 +158,11 @@ function(pixvane_install_configured template out)
         else()
             set(CMAKE_INSTALL_FULL_SBINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_SBINDIR}\")
         endif()
+        if(IS_ABSOLUTE \"${CMAKE_INSTALL_LIBEXECDIR}\")
+            set(CMAKE_INSTALL_FULL_LIBEXECDIR \"${CMAKE_INSTALL_LIBEXECDIR}\")
+        else()
+            set(CMAKE_INSTALL_FULL_LIBEXECDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}\")
+        endif()
         configure_file(\"${PIXVANE_DIST_DIR}/${template}\" \"${pixvane_dist_out}/${out}\" @ONLY)
     ")
 endfunction()
@@ -166,6 +171,10 @@ if(PIXVANE_INSTALL_SYSTEMD_UNIT)
     pixvane_install_configured(pixvane@.service.in pixvane@.service)
     pixvane_install_to("${PIXVANE_SYSTEMD_UNIT_DIR}" systemd systemdsystemunitdir ""
                        lib/systemd/system ${pixvane_dist_out}/pixvane@.service)
+    # The unit's judge of a run: pixvane exits 1 whatever happened.
+    pixvane_install_configured(pixvane-unit.in pixvane-unit)
+    install(PROGRAMS ${pixvane_dist_out}/pixvane-unit
+            DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/pixvane)
 endif()
 
 # Examples for systems without udev or systemd; documentation, not

@@ -81,6 +81,8 @@ expect_file() {
 . "$SRC/.ci/steps/package/install.sh"
 # shellcheck source=package/unit.sh
 . "$SRC/.ci/steps/package/unit.sh"
+# shellcheck source=package/judge.sh
+. "$SRC/.ci/steps/package/judge.sh"
 # shellcheck source=package/devnodes.sh
 . "$SRC/.ci/steps/package/devnodes.sh"
 # shellcheck source=package/remove.sh

@@ -110,8 +110,10 @@ deb_contents() {
     [[ $hdr == 1f8b080000000000 ]] || die "man page gzip header $hdr: not made with gzip -n"
     gzip -dc "$root/usr/share/man/man8/pixvane.8.gz" | cmp -s - "$MAN" ||
         die "the packaged page differs from man/pixvane.8"
-    grep -qx 'ExecStart=/usr/sbin/pixvane %i' "$root$DEB_UNIT_DIR/pixvane@.service" ||
-        die "the unit does not start /usr/sbin/pixvane"
+    grep -q '/usr/sbin/pixvane "\$@"' "$root/usr/libexec/pixvane/pixvane-unit" ||
+        die "the wrapper does not run /usr/sbin/pixvane"
+    grep -qx 'ExecStart=/usr/libexec/pixvane/pixvane-unit %i' "$root$DEB_UNIT_DIR/pixvane@.service" ||
+        die "the unit does not start the wrapper"
 }
 
 # Every package carries the licence, in the machine-readable copyright file:

@@ -1,0 +1,56 @@
+# SPDX-License-Identifier: MIT
+# shellcheck shell=bash
+# The staged unit wrapper and init script judge a run by the tool's lines.
+# Sourced by .ci/steps/package.sh, which defines check, die, STAGE and TMP.
+
+# A stand-in for pixvane that prints what it was given, then the lines in
+# FAKE_LINES, and exits 1 as pixvane always does.
+judge_fake() {
+    local d=$TMP/judge
+    mkdir -p "$d"
+    # shellcheck disable=SC2016
+    printf '#!/bin/sh\necho "arg=$1"\nprintf "%%s" "$FAKE_LINES"\nexit 1\n' >"$d/pixvane"
+    chmod +x "$d/pixvane"
+    sed "s|/usr/sbin/pixvane|$d/pixvane|" "$STAGE/usr/libexec/pixvane/pixvane-unit" >"$d/unit"
+    sed -e "s|/usr/sbin/pixvane|$d/pixvane|" -e "s|/etc/default/pixvane|$d/default|g" \
+        "$STAGE/usr/share/doc/pixvane/examples/pixvane.init" >"$d/init"
+}
+
+# The wrapper passes every line on and exits 0 only on the success line; a
+# line that merely contains it, or a run without it, fails the unit.
+judge_wrapper() {
+    judge_fake
+    local d=$TMP/judge out rc
+    out=$(FAKE_LINES=$'QUIL_VO: set new bpp 16 (24) on FB\nQUIL_VO: seted bpp on FB\n' sh "$d/unit" 16) ||
+        die "wrapper failed a run that set the depth: $out"
+    [[ $out == $'arg=16\nQUIL_VO: set new bpp 16 (24) on FB\nQUIL_VO: seted bpp on FB' ]] ||
+        die "wrapper changed the tool's lines: $out"
+    rc=0
+    FAKE_LINES=$'QUIL_VO: Can\'t set VSCREENINFO\n' sh "$d/unit" 32 >/dev/null || rc=$?
+    ((rc == 1)) || die "wrapper passed a run without the success line (status $rc)"
+    rc=0
+    FAKE_LINES=$'xQUIL_VO: seted bpp on FB\n' sh "$d/unit" 16 >/dev/null || rc=$?
+    ((rc == 1)) || die "wrapper passed a line that only contains the success text"
+}
+check "unit wrapper fails a run that did not set the depth" judge_wrapper
+
+# PIXVANE_BPP values the tool would replace by 24 are reported and passed as
+# 24, never echoed as if they had been set.
+judge_init() {
+    judge_fake
+    local d=$TMP/judge v out
+    for v in 0x10 64 '' 7 016 99999999999999999999; do
+        printf "PIXVANE_BPP='%s'\n" "$v" >"$d/default"
+        out=$(FAKE_LINES=$'QUIL_VO: seted bpp on FB\n' sh "$d/init" start) || die "start failed for '$v'"
+        [[ $out == *"is not a depth from 8 to 32; using 24"* && $out == *"Setting framebuffer to 24 bpp: OK"* ]] ||
+            die "PIXVANE_BPP='$v' not reported as 24: $out"
+    done
+    for v in 8 16 32; do
+        printf "PIXVANE_BPP='%s'\n" "$v" >"$d/default"
+        out=$(FAKE_LINES=$'QUIL_VO: seted bpp on FB\n' sh "$d/init" start) || die "start failed for '$v'"
+        [[ $out == "Setting framebuffer to $v bpp: OK" ]] || die "PIXVANE_BPP=$v: $out"
+    done
+    # shellcheck disable=SC2016 # the facility name, not an expansion
+    grep -qx '# X-Start-Before:    $x-display-manager' "$d/init" || die "init script names no real facility"
+}
+check "init script reports a depth pixvane would replace by 24" judge_init
