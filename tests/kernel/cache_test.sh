@@ -23,17 +23,8 @@ cleanup() {
     rm -rf "$t"
 }
 trap cleanup EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-expect_line() { # FILE TEXT WHAT
-    grep -qF -- "$2" "$1" || {
-        fail "$3: no line with \"$2\"; stderr was:"
-        sed 's/^/    /' "$1" >&2
-    }
-}
+# shellcheck source=../scripts/check.sh
+. "$here/../scripts/check.sh"
 
 "$fbvm" prepare --arch "$arch" 2>/dev/null || {
     echo "cache_test: the warm cache $warm cannot be prepared" >&2

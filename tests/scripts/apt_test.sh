@@ -11,17 +11,8 @@ src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 t=$(mktemp -d "${TMPDIR:-/tmp}/apt_test.XXXXXX")
 trap 'rm -rf "$t"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-expect_line() { # FILE TEXT WHAT
-    grep -qF -- "$2" "$1" || {
-        fail "$3: no line with \"$2\"; stderr was:"
-        sed 's/^/    /' "$1" >&2
-    }
-}
+# shellcheck source=check.sh
+. "$src/tests/scripts/check.sh"
 
 host=$(dpkg --print-architecture)
 vm=arm64 vm_flavour=arm64
