@@ -60,7 +60,7 @@ systemd_image() {
 # time multi-user.target was reached (kernel start to then), and the line
 # systemd-analyze gave.
 systemd_times() {
-    local usec
+    local usec user_usec user_s
     usec=$(prop multi-user.target ActiveEnterTimestampMonotonic)
     [[ $usec =~ ^[0-9]+$ && $usec != 0 ]] || die "the report gives no time for multi-user.target"
     multi_user_s=$(usec_s "$usec")
