@@ -50,6 +50,7 @@ systemd_image() {
     install -m 0644 "$here/vm/boot-report.service" "$here/vm/late-fb.service" "$root/etc/systemd/system/"
     mkdir -p "$root/etc/boot-test"
     : >"$root/etc/boot-test/units"
+    : >"$root/etc/boot-test/security"
     enable_units boot-report.service
     "case_${case_name}_setup"
     vm_pack "$root" "$tmp/initrd"
