@@ -19,6 +19,6 @@ cd "$(dirname "${BASH_SOURCE[0]}")/../.."
     exit 1
 }
 start=$SECONDS
-scripts/bootstrap mmdebstrap qemu-system-x86 cpio xz-utils kmod dpkg
+scripts/bootstrap mmdebstrap qemu-system-x86 cpio
 cmake --workflow --preset boot
 echo "boot step took $((SECONDS - start)) s"

@@ -188,7 +188,8 @@ case_two_expect() {
         eq "$(count_in_journal pixvane@24.service 'Pixvane by Qor-EN')" 0
     check "pixvane@24.service says why it was skipped" in_journal pixvane@24.service \
         'pixvane@24.service skipped: pixvane@16.service is enabled too and sets its depth, 16, the lowest of the enabled instances'
-    check "pixvane@24.service did not fail" eq "$(prop pixvane@24.service Result)" success
+    check "pixvane@24.service was skipped by its condition, not failed" \
+        eq "$(prop pixvane@24.service ActiveState)/$(prop pixvane@24.service Result)" inactive/exec-condition
     depth_at_end 16
     check "systemctl --failed lists nothing" none_failed
     reached_multi_user
