@@ -6,7 +6,7 @@
 # beforehand. Sourced by the runner; the helpers are in systemd.sh and
 # report.sh.
 
-systemd_cases=(fb16 nofb refused default-late outofrange two)
+systemd_cases=(fb16 nofb refused default-late outofrange two privatedevices)
 
 # tool_lines UNIT LINE...: the banner and the QUIL_VO lines in the unit's
 # journal are exactly LINE... in this order; a LINE that starts with ~ is an
@@ -192,5 +192,25 @@ case_two_expect() {
         eq "$(prop pixvane@24.service ActiveState)/$(prop pixvane@24.service Result)" inactive/exec-condition
     depth_at_end 16
     check "systemctl --failed lists nothing" none_failed
+    reached_multi_user
+}
+
+# The one hardening setting the unit leaves out, added back by a drop-in:
+# PrivateDevices=yes gives the service a /dev of its own without the
+# framebuffer, so the run cannot open it, and the unit must say so.
+case_privatedevices_setup() {
+    vfb_at_boot 24
+    enable_units pixvane@16.service
+    mkdir -p "$root/etc/systemd/system/pixvane@16.service.d"
+    printf '[Service]\nPrivateDevices=yes\n' >"$root/etc/systemd/system/pixvane@16.service.d/private-devices.conf"
+    report_units pixvane@16.service
+}
+case_privatedevices_expect() {
+    ran_once_after_device pixvane@16.service
+    check "with PrivateDevices=yes, pixvane cannot open the device" tool_lines pixvane@16.service \
+        'Pixvane by Qor-EN' "QUIL_VO: Can't open /dev/fb/0"
+    check "pixvane@16.service ended failed" eq "$(prop pixvane@16.service ActiveState)" failed
+    depth_at_end 24
+    check "systemctl --failed lists pixvane@16.service alone" only_failed pixvane@16.service
     reached_multi_user
 }
