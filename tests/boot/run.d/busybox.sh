@@ -172,7 +172,7 @@ busybox_boot() {
     # shellcheck disable=SC2064 # expand now
     trap "rm -rf '$tmp'" EXIT
     boot_dir=$out
-    rm -rf "$out/report" "$out/checks.log"
+    rm -rf "$out/report" "$out/checks.log" "$out/summary"
     root=$tmp/root
     busybox_tree
     "busybox_setup_$case_name"

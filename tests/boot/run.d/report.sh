@@ -77,7 +77,11 @@ before() {
     }
 }
 
+# report_summary [FACTS]: the closing line, and one line for the step's log
+# in $boot_dir/summary.
 report_summary() {
     echo "$case_name: $checks_passed passed, $checks_failed failed"
+    echo "$case_name: ${1:+$1; }VM ${vm_seconds} s; $checks_passed passed, $checks_failed failed" \
+        >"$boot_dir/summary"
     ((checks_failed == 0))
 }

@@ -82,7 +82,8 @@ systemd_boot() {
     # shellcheck disable=SC2064 # expand now
     trap "rm -rf '$tmp'" EXIT
     boot_dir=$out
-    rm -rf "$out/report" "$out/checks.log" "$out/image.log" "$out/multi-user.s"
+    rm -rf "$out/report" "$out/checks.log" "$out/image.log" "$out/multi-user.s" "$out/summary"
+    exposure=""
     systemd_image
     # Debian's kernel logs at its own level on the console; the report, not
     # the console, is what the checks read.
@@ -94,5 +95,5 @@ systemd_boot() {
     }
     systemd_times
     "case_${case_name}_expect"
-    report_summary
+    report_summary "multi-user.target at $multi_user_s s (userspace $(cat "$out/multi-user-userspace.s") s)${exposure:+; exposure $exposure}"
 }
