@@ -103,14 +103,17 @@ case_nofb_expect() {
     check "pixvane never ran" eq "$(count_in_journal pixvane@16.service 'Pixvane by Qor-EN')" 0
     check "systemctl --failed lists nothing" none_failed
     reached_multi_user
-    # Not held up by a device job: within a few seconds of the boot that had
-    # the device (with it, 90 s of DefaultDeviceTimeoutSec showed here).
+    # Not held up by a device job, which would wait DefaultDeviceTimeoutSec
+    # (90 s) and then log that it timed out.
+    check "no job waited for dev-fb-0.device" not_in_journal dev-fb-0.device 'Timed out'
+    # Within a few seconds of the boot that had the device: 10 s, since two
+    # boots on a shared machine differ by that much on their own.
     if [[ -n $compare ]]; then
         local with
         with=$(cat "$compare/multi-user.s" 2>/dev/null || true)
         note "multi-user.target: ${with:-?} s with a framebuffer, $multi_user_s s without"
-        check "multi-user.target within 5 s of the boot with a framebuffer (${with:-?} s; here $multi_user_s s)" \
-            awk -v a="$multi_user_s" -v b="$with" 'BEGIN { exit !(b != "" && a <= b + 5) }'
+        check "multi-user.target within 10 s of the boot with a framebuffer (${with:-?} s; here $multi_user_s s)" \
+            awk -v a="$multi_user_s" -v b="$with" 'BEGIN { exit !(b != "" && a <= b + 10) }'
     else
         check "multi-user.target well before the 90 s device timeout ($multi_user_s s)" \
             awk -v a="$multi_user_s" 'BEGIN { exit !(a < 60) }'

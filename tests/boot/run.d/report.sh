@@ -51,6 +51,8 @@ eq() {
 }
 # in_journal UNIT LINE: the unit's journal holds LINE as a whole line.
 in_journal() { grep -qxF -- "$2" "$(report "journal $1")"; }
+# not_in_journal UNIT TEXT: no line of the unit's journal holds TEXT.
+not_in_journal() { ! grep -F -- "$2" "$(report "journal $1")"; }
 # count_in_journal UNIT LINE: how often.
 count_in_journal() { grep -cxF -- "$2" "$(report "journal $1")" || true; }
 # none_failed: systemctl --failed lists nothing.

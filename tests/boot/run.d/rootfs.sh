@@ -55,9 +55,15 @@ rootfs_prepare() {
     mkdir -p "$boot_cache"
     exec {rootfs_lock}>"$boot_cache/.lock"
     flock -x "$rootfs_lock"
+    # Each boot checks the archive's size; prepare checks its checksum too.
     if rootfs_ready; then
-        note "root file system: reused ($boot_cache/rootfs.tar, $(cat "$boot_cache/rootfs.packages"))"
-        return 0
+        if [[ $(sha256sum <"$boot_cache/rootfs.tar" | cut -d' ' -f1) == "$(cut -d' ' -f1 "$boot_cache/rootfs.sha256")" ]]; then
+            note "root file system: reused ($boot_cache/rootfs.tar, $(cat "$boot_cache/rootfs.packages"))"
+            return 0
+        fi
+        note "root file system: $boot_cache/rootfs.tar has changed (its checksum differs); building it again"
+    elif [[ -e $boot_cache/rootfs.tar ]]; then
+        note "root file system: the one in the cache is incomplete or made from other inputs; building it again"
     fi
     mapfile -t sources < <(rootfs_sources)
     ((${#sources[@]})) || die "no apt sources on this machine to build the root file system from"

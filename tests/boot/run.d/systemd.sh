@@ -16,7 +16,7 @@ vfb_at_boot() {
 # multi-user.target; the report waits for the framebuffer.
 vfb_late() {
     vfb_options "$@"
-    chroot "$root" systemctl enable late-fb.service 2>>"$out/image.log"
+    enable_units late-fb.service
     touch "$root/etc/boot-test/device"
 }
 vfb_options() {
@@ -85,7 +85,8 @@ systemd_boot() {
     rm -rf "$out/report" "$out/checks.log" "$out/image.log" "$out/multi-user.s" "$out/summary"
     exposure=""
     systemd_image
-    # Debian's kernel logs at its own level on the console; the report, not
+    # fbcon=map:9 keeps the text console off the framebuffer, as in the
+    # kernel tests, so that pixvane alone changes its mode. The report, not
     # the console, is what the checks read.
     vm_boot "$tmp/initrd" "$out/console.log" "$out/report.log" 300 \
         rdinit=/sbin/init fbcon=map:9 loglevel=4
