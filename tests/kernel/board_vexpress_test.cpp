@@ -10,6 +10,7 @@
 //            for nothing deeper, so it shows a refusal for want of memory
 // Both start at 640x480, 16 bpp (RGB565). The expected lines are written out
 // here by hand; only the memory report of the "FB" line comes from the VM.
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,12 @@ void expect_boot_state(const VmRun &run, const std::string &clcd)
     } else {
         EXPECT_EQ(number(run.fix_before, "smem_len"), kPixels * 2);
     }
+}
+
+// gtest names a case by this, not by its bytes.
+void PrintTo(const Pl111Case &c, std::ostream *os)
+{
+    *os << c.name;
 }
 
 class Pl111 : public ::testing::TestWithParam<Pl111Case>
