@@ -26,8 +26,7 @@ const std::vector<std::string> kVfb16 = {"--vfb",     "vfb_enable=1 mode_option=
 // The ARM1176 reports itself as an ARMv6 core: "(v6l)".
 void expect_armv6(const VmRun &run)
 {
-    EXPECT_NE(run.setup_out.find("ARMv6-compatible processor"), std::string::npos)
-        << run.setup_out;
+    EXPECT_NE(run.setup_out.find("ARMv6-compatible processor"), std::string::npos) << run.setup_out;
 }
 
 TEST(Armv6, SwitchFrom16To24)

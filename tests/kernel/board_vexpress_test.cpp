@@ -23,7 +23,7 @@ namespace
 
 const std::size_t kPixels = std::size_t{640} * 480;
 const unsigned long long kMotherboardVram = 0x4c000000;
-const unsigned long long kMotherboardVramSize = 8 * 1024 * 1024;
+const unsigned long long kMotherboardVramSize = 8ULL * 1024 * 1024;
 
 // What the tool does with the depth asked for.
 enum class Outcome {
@@ -44,8 +44,8 @@ struct Pl111Case {
 std::string expected_output(const VmRun &run, int want, Outcome outcome)
 {
     const std::string depth = std::to_string(want);
-    std::string out = kBanner + fb_line(run.fix_before) + "QUIL_VO: set new bpp " + depth +
-                      " (16) on FB\n";
+    std::string out =
+        kBanner + fb_line(run.fix_before) + "QUIL_VO: set new bpp " + depth + " (16) on FB\n";
     switch (outcome) {
     case Outcome::kSame:
         out += "QUIL_VO: seted bpp on FB\n";
@@ -97,9 +97,9 @@ class Pl111 : public ::testing::TestWithParam<Pl111Case>
 TEST_P(Pl111, DepthRequest)
 {
     const Pl111Case &c = GetParam();
-    const VmRun run = run_vm({"--dtb", c.clcd, "--prefill", "0xff", "--setup",
-                              "cat /sys/class/graphics/fb0/name"},
-                             c.args);
+    const VmRun run = run_vm(
+        {"--dtb", c.clcd, "--prefill", "0xff", "--setup", "cat /sys/class/graphics/fb0/name"},
+        c.args);
     ASSERT_TRUE(run.ok);
     ASSERT_EQ(run.setup_out, "CLCD FB\n") << "fb0 is not the PL111's";
     expect_boot_state(run, c.clcd);
