@@ -48,6 +48,8 @@ do_prepare() {
     lock_cache -x
     if ((refresh)); then
         state=refreshed
+    elif ((${#board_dtbs[@]})) && [[ -e "$cache/ready" && -d "$cache/dtb" ]] && ! dtbs_current; then
+        state="rebuilt (the device trees' recipe changed)"
     elif [[ -e "$cache/ready" || -d "$cache/kernel" ]]; then
         state="rebuilt (left incomplete, or of another layout)"
     fi
