@@ -103,4 +103,7 @@ done
 section "a damaged cache repairs itself"
 bash tests/kernel/cache_test.sh x86_64 build/kernel/pixvane
 
+section "a board's damaged device trees are made again"
+bash tests/kernel/board_cache_test.sh vexpress build/kernel-vexpress/pixvane
+
 section "done"
