@@ -17,7 +17,8 @@
 # the tests run on and the state of the cache (fresh, reused, repaired); then
 # the tests; then a few of them again with no network at all, which a warm
 # cache must be enough for. The x86_64 cache is also damaged on purpose, in a
-# copy, to prove that it repairs itself.
+# copy, to prove that it repairs itself, and so are the vexpress board's
+# device trees.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 
