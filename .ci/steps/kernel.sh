@@ -3,7 +3,10 @@
 # The kernel tests: the static pixvane run on real framebuffer drivers of
 # Debian's x86_64, armhf and arm64 kernels, each in its own qemu VMs; the
 # glibc builds, then the musl builds that are shipped (armel, the 32-bit ARM
-# one, on the armhf kernel).
+# one, on the armhf kernel); then the armel build on two real boards that qemu
+# emulates: the PL111 CLCD of a Versatile Express (armmp kernel) and an ARMv6
+# Raspberry Pi Zero (armel rpi kernel), where the glibc armhf build of
+# kernel-armhf must stop with SIGILL.
 #
 # fbvm fetches and builds what the VMs need on first use and keeps it under
 # ${PIXVANE_FBVM_CACHE:-~/.cache/pixvane-fbvm}; it also installs the host
@@ -14,7 +17,8 @@
 # the tests run on and the state of the cache (fresh, reused, repaired); then
 # the tests; then a few of them again with no network at all, which a warm
 # cache must be enough for. The x86_64 cache is also damaged on purpose, in a
-# copy, to prove that it repairs itself.
+# copy, to prove that it repairs itself, and so are the vexpress board's
+# device trees.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 
@@ -72,7 +76,35 @@ for preset in kernel-musl-x86_64 kernel-musl-armel kernel-musl-arm64; do
     cmake --workflow --preset "$preset"
 done
 
+# The real boards: each has a kernel, DTBs and a cache of its own, and a warm
+# one must do without the network too. (A parameterized case's name goes on
+# with "  # GetParam() = ..." in ctest.)
+for pair in 'vexpress:kernel-vexpress:Vexpress/Pl111\.DepthRequest/MotherboardSameDepthSendsNothing' \
+    'raspi0:kernel-raspi0:Armv6\.SameDepthSendsNothing'; do
+    IFS=: read -r board preset offline_case <<<"$pair"
+    section "$board: what the tests run on"
+    tests/kernel/fbvm prepare --board "$board"
+    section "$board: cmake --workflow --preset $preset"
+    cmake --workflow --preset "$preset"
+    section "$board: a case again, with no network"
+    offline ctest --test-dir "build/$preset" -R "^kernel\.(prepare|$offline_case)( |\$)" \
+        --output-on-failure | tee "build/$preset/offline.log"
+    n=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: kernel\..* \.+ +Passed' "build/$preset/offline.log" || true)
+    [[ $n == 2 ]] || {
+        echo "kernel: $n of 2 offline cases passed for $board" >&2
+        exit 1
+    }
+    if [[ -e $noapt/called ]]; then
+        echo "kernel: with a warm cache, the $board tests still called apt:" >&2
+        cat "$noapt/called" >&2
+        exit 1
+    fi
+done
+
 section "a damaged cache repairs itself"
 bash tests/kernel/cache_test.sh x86_64 build/kernel/pixvane
+
+section "a board's damaged device trees are made again"
+bash tests/kernel/board_cache_test.sh vexpress build/kernel-vexpress/pixvane
 
 section "done"

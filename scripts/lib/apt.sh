@@ -40,6 +40,7 @@ apt_updated=0
 # The private state in use (empty: the machine's), and which private states
 # this run has updated.
 apt_private_dir=
+apt_private_archs=
 declare -gA apt_private_updated=()
 
 apt_note() { echo "$apt_prog: $*" >&2; }
@@ -58,6 +59,7 @@ apt_use_private() { # DIR ARCH...
         -o "APT::Architectures=$archs" -o APT::Sandbox::User=root)
     apt_updated=0
     apt_private_dir=$dir
+    apt_private_archs=$archs
 }
 
 apt_private() { # DIR ARCH... -- CMD [ARG...]
@@ -72,7 +74,7 @@ apt_private() { # DIR ARCH... -- CMD [ARG...]
     # Locals shadow the globals for every call CMD makes (bash scopes
     # dynamically), so the caller's own state comes back untouched.
     local -a apt_opts=("${apt_opts[@]}")
-    local apt_updated apt_private_dir
+    local apt_updated apt_private_dir apt_private_archs
     apt_use_private "$dir" "${archs[@]}"
     apt_updated=${apt_private_updated[$dir]:-0}
     "$@" || rc=$?
@@ -87,8 +89,16 @@ apt_lists_dir() {
     echo "${lists%/}"
 }
 
+# Lists for each architecture of a private state: one first updated for
+# fewer architectures (another script's, on the same DIR) has none for the
+# others, and its lists would otherwise pass for complete.
 apt_have_lists() {
-    compgen -G "$(apt_lists_dir)/*_Packages*" >/dev/null
+    local lists a
+    lists=$(apt_lists_dir)
+    compgen -G "$lists/*_Packages*" >/dev/null || return 1
+    for a in ${apt_private_archs//,/ }; do
+        compgen -G "$lists/*_binary-${a}_Packages*" >/dev/null || return 1
+    done
 }
 
 # apt's error lines from the output in $1, on one line.

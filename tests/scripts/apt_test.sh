@@ -68,6 +68,16 @@ expect_line "$t/err" "cannot fetch nosuchpackage: E: Unable to locate package no
     "the missing package"
 grep -q 'cannot fetch hello' "$t/err" && fail "hello, which is offered, was named as missing"
 
+echo "case: a state updated for the host alone is updated again for another architecture"
+(cd "$t/dl" && apt_private "$t/state2" -- apt_download "hello:$host") 2>"$t/err" ||
+    fail "apt_download hello on a host-only state failed"
+if apt_private "$t/state2" "$vm" -- apt_versions "linux-image-$vm_flavour:$vm" >"$t/out" 2>"$t/err"; then
+    [[ $(head -n1 "$t/out") == 6.1.20-1 ]] ||
+        fail "the $vm kernel was not found on a state first updated for $host alone"
+else
+    fail "apt_versions failed on a state first updated for $host alone"
+fi
+
 # fbvm's own functions, on its own apt state under the cache.
 here=$src/tests/kernel prog=fbvm
 die() {

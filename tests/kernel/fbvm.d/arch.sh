@@ -62,6 +62,12 @@ arch_init() {
         usage_error "unknown architecture: $arch"
         ;;
     esac
+    # The framebuffer driver of a run without --drm: vfb.ko, or (on a real
+    # board) the kernel's own, built in. The virt board boots without a DTB
+    # file (qemu makes one); a real board sets these (board.sh).
+    fb_driver=vfb
+    board_dtb_stock=""
+    board_dtbs=()
     # DRM drivers with fbdev emulation: the modules to load (their
     # dependencies are found at prepare time) and the qemu device, a PCI card
     # on every board here. virtio-gpu offers 32 bpp only; cirrus starts at 16.
@@ -106,6 +112,9 @@ qemu_command() { # $1: console log file
         -serial "file:$1")
     if [[ $driver == drm ]]; then
         qemu_cmd+=(-device "${drm_device[$drm]}")
+    fi
+    if ((${#board_dtbs[@]})); then
+        qemu_cmd+=(-dtb "$cache/dtb/$dtb.dtb")
     fi
 }
 

@@ -14,7 +14,12 @@ lock_cache() { # $1: -x or -s
 probe_sha() { sha256sum "$here/fbprobe.c" | cut -d' ' -f1; }
 
 # "manifest" tells apart the caches that have one.
-ready_key() { echo "layout=$cache_layout manifest=1 fbprobe=$(probe_sha)"; }
+# A real board's key also names the recipe of its DTBs.
+ready_key() {
+    local key="layout=$cache_layout manifest=1 fbprobe=$(probe_sha)"
+    ((${#board_dtbs[@]} == 0)) || key+=" board=$board dtb=$(dtb_recipe)"
+    echo "$key"
+}
 
 is_ready() {
     [[ -f "$cache/ready" && "$(cat "$cache/ready")" == "$(ready_key)" ]]
@@ -37,12 +42,14 @@ make_cpio() { # $1: staging dir, $2: archive
 # complete. The exclusive lock keeps concurrent prepares apart; the second
 # finds the first's work done and checks it.
 do_prepare() {
-    local refresh=$1 work m state=fresh line damage=""
+    local refresh=$1 work m state=fresh line damage="" fetched=0
     local -A redo=()
     ensure_host_tools
     lock_cache -x
     if ((refresh)); then
         state=refreshed
+    elif ((${#board_dtbs[@]})) && [[ -e "$cache/ready" && -d "$cache/dtb" ]] && ! dtbs_current; then
+        state="rebuilt (the device trees' recipe changed)"
     elif [[ -e "$cache/ready" || -d "$cache/kernel" ]]; then
         state="rebuilt (left incomplete, or of another layout)"
     fi
@@ -72,6 +79,10 @@ do_prepare() {
     if ((refresh)) || [[ -n ${redo[kernel]:-} ]] ||
         [[ "$(cat "$cache/kernel/layout" 2>/dev/null)" != "$cache_layout" ]]; then
         fetch_kernel "$work"
+        fetched=1
+    fi
+    if ((${#board_dtbs[@]})) && { ((fetched)) || [[ -n ${redo[dtb]:-} ]] || ! dtbs_current; }; then
+        make_dtbs "$work"
     fi
     if ((refresh)) || [[ -n ${redo[busybox]:-} || ! -x "$cache/busybox" ]]; then
         fetch_busybox "$work"
@@ -83,10 +94,12 @@ do_prepare() {
     mkdir -p "$work/base"/{bin,dev,proc,sys,run,tmp,fbvm,lib/modules}
     cp "$cache/busybox" "$work/base/bin/busybox"
     cp "$work/fbprobe" "$work/base/fbvm/fbprobe"
-    while read -r m; do
-        cp "$cache/kernel/modules/$m" "$work/base/lib/modules/"
-    done <"$cache/kernel/vfb.order"
-    cp "$cache/kernel/vfb.order" "$work/base/lib/modules/vfb.order"
+    if [[ $fb_driver == vfb ]]; then
+        while read -r m; do
+            cp "$cache/kernel/modules/$m" "$work/base/lib/modules/"
+        done <"$cache/kernel/vfb.order"
+        cp "$cache/kernel/vfb.order" "$work/base/lib/modules/vfb.order"
+    fi
     make_cpio "$work/base" "$cache/base.cpio"
 
     local d
@@ -109,15 +122,16 @@ do_prepare() {
 }
 
 cmd_prepare() {
-    local a=x86_64 refresh=0
+    local a="" b="" refresh=0
     while (($#)); do
         case "$1" in
         --arch) a=${2:?--arch needs a value}; shift 2 ;;
+        --board) b=${2:?--board needs a value}; shift 2 ;;
         --refresh) refresh=1; shift ;;
         *) usage_error "prepare: unknown option $1" ;;
         esac
     done
-    arch_init "$a"
+    platform_init "$a" "$b"
     do_prepare "$refresh"
 }
 

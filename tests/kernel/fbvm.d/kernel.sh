@@ -97,6 +97,9 @@ fetch_kernel() {
 
     mkdir -p "$work/kernel/modules"
     "$boot_image_from_package" "$vmlinuz" "$work/kernel/image"
+    if [[ -n $board_dtb_stock ]]; then
+        take_stock_dtb "$work/root" "$work/kernel/stock.dtb"
+    fi
     if ((vfb_build)); then
         build_vfb "$work" "$release"
         module_path[vfb]=$work/vfb/vfb.ko
@@ -105,10 +108,12 @@ fetch_kernel() {
     # Each driver gets the list of its modules in loading order.
     local d
     local -a keep=()
-    order=()
-    resolve_module vfb
-    printf '%s\n' "${order[@]##*/}" >"$work/kernel/vfb.order"
-    keep+=("${order[@]}")
+    if [[ $fb_driver == vfb ]]; then
+        order=()
+        resolve_module vfb
+        printf '%s\n' "${order[@]##*/}" >"$work/kernel/vfb.order"
+        keep+=("${order[@]}")
+    fi
     for d in "${drm_drivers[@]}"; do
         order=()
         # shellcheck disable=SC2086 # a list of module names
@@ -116,8 +121,10 @@ fetch_kernel() {
         printf '%s\n' "${order[@]##*/}" >"$work/kernel/drm-$d.order"
         keep+=("${order[@]}")
     done
-    mapfile -t keep < <(printf '%s\n' "${keep[@]}" | sort -u)
-    cp "${keep[@]}" "$work/kernel/modules/"
+    if ((${#keep[@]})); then
+        mapfile -t keep < <(printf '%s\n' "${keep[@]}" | sort -u)
+        cp "${keep[@]}" "$work/kernel/modules/"
+    fi
     echo "$cache_layout" >"$work/kernel/layout"
     echo "$pkg $version" >"$work/kernel/package"
     printf '%s\n' "${kernel_debs[@]}" >"$work/kernel/packages"

@@ -12,9 +12,11 @@
 
 # The files of a complete cache: the boot image, the modules the VMs load
 # (vfb.ko among them where it is built), their load orders and the package
-# lists, busybox, and the initramfs parts.
+# lists, a real board's DTBs, busybox, and the initramfs parts. A board
+# without PCI has no DRM parts, and virt no DTBs.
 manifest_files() {
-    (cd "$cache" && find kernel busybox base.cpio drm-*.cpio -type f 2>/dev/null | LC_ALL=C sort)
+    (cd "$cache" && { find kernel dtb busybox base.cpio drm-*.cpio -type f 2>/dev/null || true; } |
+        LC_ALL=C sort)
 }
 
 manifest_write() {
@@ -52,6 +54,7 @@ manifest_damage() { # quick|full
 damaged_part() { # PATH
     case "$1" in
     kernel/*) echo kernel ;;
+    dtb/*) echo dtb ;;
     busybox) echo busybox ;;
     *) echo initramfs ;;
     esac
@@ -65,5 +68,10 @@ report_cache() { # STATE
         what+=" with vfb.ko built from $(grep '^linux-source-' "$cache/kernel/packages" | tr '=' ' ')"
     fi
     what+=", $(cat "$cache/busybox.package" 2>/dev/null || echo busybox-static)"
-    note "$arch: $what; cache $1 ($cache)"
+    if ((${#board_dtbs[@]})); then
+        what+=", $board_dtb_stock as $board's recipe changes it"
+        note "$board ($arch): $what; cache $1 ($cache)"
+    else
+        note "$arch: $what; cache $1 ($cache)"
+    fi
 }

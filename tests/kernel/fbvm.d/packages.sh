@@ -19,6 +19,10 @@ ensure_host_tools() {
     if ((vfb_build)); then
         tools[make]="make"
     fi
+    if ((${#board_dtbs[@]})); then
+        tools[fdtput]=device-tree-compiler
+        tools[fdtget]=device-tree-compiler
+    fi
     for tool in "${!tools[@]}"; do
         command -v "$tool" >/dev/null 2>&1 || missing+=("${tools[$tool]}")
     done

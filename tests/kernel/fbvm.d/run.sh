@@ -25,13 +25,15 @@ result_files=(stdout stderr status var.before var fix.before fix mem vm.log
     setup.out setup.status console.log)
 
 cmd_run() {
-    local a=x86_64 timeout_s=180 prefill="" setup="" node=1 devtmpfs=1
+    local a="" b="" timeout_s=180 prefill="" setup="" node=1 devtmpfs=1
     local vfb_args="vfb_enable=1 mode_option=640x480-16"
     local -a files=()
-    bin="" out="" driver=vfb drm="" kernel_args=""
+    bin="" out="" driver="" drm="" kernel_args="" dtb=""
     while (($#)); do
         case "$1" in
         --arch) a=${2:?--arch needs a value}; shift 2 ;;
+        --board) b=${2:?--board needs a value}; shift 2 ;;
+        --dtb) dtb=${2:?--dtb needs a value}; shift 2 ;;
         --bin) bin=${2:?--bin needs a value}; shift 2 ;;
         --out) out=${2:?--out needs a value}; shift 2 ;;
         --vfb) vfb_args=${2:?--vfb needs a value}; driver=vfb; shift 2 ;;
@@ -59,9 +61,20 @@ cmd_run() {
         usage_error "run: --prefill wants a byte value (0-255 or 0x00-0xff), not $prefill"
     fi
     [[ "$timeout_s" =~ ^[0-9]+$ ]] || usage_error "run: --timeout wants seconds"
-    arch_init "$a"
+    platform_init "$a" "$b"
     if [[ $driver == drm && -z "${drm_modules[$drm]:-}" ]]; then
-        usage_error "run: no DRM driver $drm on $arch (there are: ${drm_drivers[*]})"
+        usage_error "run: no DRM driver $drm on $board $arch (there are: ${drm_drivers[*]:-none})"
+    fi
+    if [[ $fb_driver == builtin && ( $driver == vfb || $driver == none ) ]]; then
+        usage_error "run: the $board board's framebuffer driver is built into its kernel: no --vfb, no --no-vfb"
+    fi
+    [[ -n $driver ]] || driver=$fb_driver
+    if ((${#board_dtbs[@]})); then
+        [[ -n $dtb ]] || dtb=${board_dtbs[0]}
+        [[ " ${board_dtbs[*]} " == *" $dtb "* ]] ||
+            usage_error "run: no device tree $dtb for $board (there are: ${board_dtbs[*]})"
+    elif [[ -n $dtb ]]; then
+        usage_error "run: the $board board takes no --dtb"
     fi
     ensure_host_tools
     check_binary
@@ -145,27 +158,38 @@ cmd_run() {
 # Demo
 
 cmd_demo() {
-    local a=x86_64 b=""
+    local a="" bd="" b=""
     while (($#)); do
         case "$1" in
         --arch) a=${2:?--arch needs a value}; shift 2 ;;
+        --board) bd=${2:?--board needs a value}; shift 2 ;;
         --bin) b=${2:?--bin needs a value}; shift 2 ;;
         --) shift; break ;;
         *) usage_error "demo: unknown option $1" ;;
         esac
     done
     [[ -n "$b" ]] || usage_error "demo: --bin is required"
-    local dir
+    platform_init "$a" "$bd"
+    local dir where
     dir=$(mktemp -d "${TMPDIR:-/tmp}/fbvm-demo.XXXXXX")
     # shellcheck disable=SC2064 # expand now
     trap "rm -rf '$dir'" EXIT
-    "$0" run --arch "$a" --bin "$b" --out "$dir" \
-        --vfb "vfb_enable=1 mode_option=640x480-16" -- "$@"
+    local -a how=(--arch "$arch")
+    where="vfb 640x480-16 in an $arch VM"
+    if [[ $board != virt ]]; then
+        how=(--board "$board")
+        where="the kernel's own framebuffer driver on $board ($arch)"
+    fi
+    if [[ $fb_driver == vfb ]]; then
+        how+=(--vfb "vfb_enable=1 mode_option=640x480-16")
+        [[ $board == virt ]] || where="vfb 640x480-16 on $board ($arch)"
+    fi
+    "$0" run "${how[@]}" --bin "$b" --out "$dir" -- "$@"
     local shown="${b##*/}"
     for arg in "$@"; do
         if [[ "$arg" =~ ^[A-Za-z0-9._/+-]+$ ]]; then shown+=" $arg"; else shown+=" $(shq "$arg")"; fi
     done
-    echo "vfb 640x480-16 in an $a VM; running: $shown"
+    echo "$where; running: $shown"
     echo "mode before: $(describe_mode "$dir/var.before")"
     echo "----- output -----"
     cat "$dir/stdout"
