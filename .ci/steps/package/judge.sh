@@ -48,7 +48,8 @@ judge_init() {
     for v in 8 16 32; do
         printf "PIXVANE_BPP='%s'\n" "$v" >"$d/default"
         out=$(FAKE_LINES=$'QUIL_VO: seted bpp on FB\n' sh "$d/init" start) || die "start failed for '$v'"
-        [[ $out == "Setting framebuffer to $v bpp: OK" ]] || die "PIXVANE_BPP=$v: $out"
+        [[ $out == "Setting framebuffer to $v bpp: OK"$'\n'"arg=$v"$'\n''QUIL_VO: seted bpp on FB' ]] ||
+            die "PIXVANE_BPP=$v: $out"
     done
     # shellcheck disable=SC2016 # the facility name, not an expansion
     grep -qx '# X-Start-Before:    $x-display-manager' "$d/init" || die "init script names no real facility"

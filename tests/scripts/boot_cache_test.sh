@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# The boot tests' cached Debian root (tests/boot/run.d/rootfs.sh), with a
+# stand-in for mmdebstrap that writes a small archive and counts its calls:
+# a complete cache is reused, and the root is made again when the apt
+# sources or the packages asked for change, when the archive is cut short or
+# its bytes change, and when a build was killed before it finished.
+set -euo pipefail
+src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+t=$(mktemp -d "${TMPDIR:-/tmp}/boot_cache_test.XXXXXX")
+trap 'rm -rf "$t"' EXIT
+# shellcheck source=check.sh
+. "$src/tests/scripts/check.sh"
+
+# The stand-in: an archive holding a dpkg status file, as mmdebstrap's does.
+mkdir -p "$t/bin" "$t/tree/var/lib/dpkg"
+printf 'Package: systemd\nVersion: 252.1\n\nPackage: udev\nVersion: 252.1\n' >"$t/tree/var/lib/dpkg/status"
+cat >"$t/bin/mmdebstrap" <<EOS
+#!/bin/sh
+echo "\$*" >>"$t/calls"
+for a in "\$@"; do case "\$a" in *.tar.tmp) tar -cf "\$a" -C "$t/tree" . ;; esac; done
+EOS
+chmod +x "$t/bin/mmdebstrap"
+export PATH=$t/bin:$PATH
+
+die() {
+    echo "die: $*" >&2
+    exit 1
+}
+note() { echo "note: $*" >&2; }
+boot_cache=$t/cache
+boot_cache_layout=1
+# shellcheck source=../boot/run.d/rootfs.sh
+. "$src/tests/boot/run.d/rootfs.sh"
+# The machine's sources, replaced by one file of the test's own.
+echo "deb http://example.invalid/debian bookworm main" >"$t/a.list"
+rootfs_sources() { echo "$t/a.list"; }
+
+calls() { [[ -f $t/calls ]] && wc -l <"$t/calls" || echo 0; }
+# prepare WANT_CALLS WHAT: runs rootfs_prepare in a subshell (its lock is
+# an open descriptor) and checks how many builds there have been in all.
+prepare() {
+    (rootfs_prepare) 2>>"$t/log" || fail "$2: rootfs_prepare failed"
+    [[ $(calls) == "$1" ]] || fail "$2: $(calls) builds, want $1"
+}
+
+prepare 1 "an empty cache"
+rootfs_ready || fail "the cache is not complete after a build"
+grep -q -- '--format=tar' "$t/calls" || fail "mmdebstrap was not asked for a tar archive"
+grep -q -- "$t/a.list" "$t/calls" || fail "mmdebstrap was not given the apt sources"
+[[ $(cat "$boot_cache/rootfs.packages") == "systemd 252.1,udev 252.1" ]] ||
+    fail "the packages recorded: $(cat "$boot_cache/rootfs.packages")"
+prepare 1 "a complete cache"
+
+echo "deb http://example.invalid/debian bookworm main contrib" >"$t/a.list"
+rootfs_ready && fail "changed sources still match the cache"
+prepare 2 "changed apt sources"
+
+rootfs_packages=$rootfs_packages,less
+prepare 3 "another package list"
+
+truncate -s -1 "$boot_cache/rootfs.tar"
+rootfs_ready && fail "a truncated archive is taken as complete"
+prepare 4 "a truncated archive"
+
+# Same size, other bytes: only the checksum tells.
+printf 'X' | dd of="$boot_cache/rootfs.tar" bs=1 seek=600 conv=notrunc status=none
+prepare 5 "an archive whose bytes changed"
+
+# A build killed halfway: no key written.
+rm -f "$boot_cache/rootfs.key"
+rootfs_ready && fail "a cache without its key is taken as complete"
+prepare 6 "a build that did not finish"
+prepare 6 "the cache after all that"
+
+if ((failures)); then
+    echo "$failures failure(s)" >&2
+    cat "$t/log" >&2
+    exit 1
+fi
+echo "all cases passed"
