@@ -164,6 +164,7 @@ std::vector<Seed> seeds()
         {"lie-maps-where-it-chooses", elsewhere},
         {"lie-ignores-depth", keeps_depth},
         {"lie-size-beyond-32-bits", sized(base, 65536, 32768, 32)},
+        {"lie-size-wraps-in-64-bits", sized(base, 0x80010001U, 0xfffe0002U, 32)},
         {"lie-reads-back-another-mode", other_mode},
         // One failing call at a time, and ioctls that return 1.
         {"fault-open", with_fault(base, STEP_OPEN, ENOENT)},
