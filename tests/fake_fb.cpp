@@ -16,14 +16,37 @@ namespace
 
 constexpr unsigned long FAKE_SMEM_START = 0x3c000000UL;
 
-// Records c; returns true when the injected fault is due on this call.
+// Whether a and b are calls of one kind, ioctls of one request.
+bool fake_fb_same_kind(const FakeCall &a, const FakeCall &b)
+{
+    return a.call == b.call && (a.call != SysCall::ioctl || a.request == b.request);
+}
+
+// Shows c to the observer; returns true when an injected fault is due on
+// this call, with its answer in c.result and c.error.
 bool fake_fb_record(FakeCall &c)
 {
     FakeFb &fb = fake_fb();
-    const bool fail = static_cast<int>(fb.calls.size()) == fb.fail_at;
-    if (fail)
+    if (fb.observe != nullptr)
+        fb.observe(c);
+    if (static_cast<int>(fb.calls.size()) == fb.fail_at) {
+        c.result = -1;
         c.error = fb.fail_errno;
-    return fail;
+        return true;
+    }
+    const auto nth = std::count_if(fb.calls.begin(), fb.calls.end(),
+                                   [&c](const FakeCall &e) { return fake_fb_same_kind(e, c); });
+    for (const FakeFault &f : fb.faults) {
+        FakeCall planned;
+        planned.call = f.call;
+        planned.request = f.request;
+        if (f.nth == nth && fake_fb_same_kind(planned, c)) {
+            c.result = f.result;
+            c.error = f.error;
+            return true;
+        }
+    }
+    return false;
 }
 
 int fake_fb_fail(FakeCall &c, int error)
@@ -33,6 +56,17 @@ int fake_fb_fail(FakeCall &c, int error)
     fake_fb().calls.push_back(c);
     errno = error;
     return -1;
+}
+
+// Answers an ioctl with its injected fault: -1 and errno, or another result
+// as some drivers return.
+int fake_fb_ioctl_fault(FakeCall &c)
+{
+    if (c.result == -1)
+        return fake_fb_fail(c, c.error);
+    c.error = 0;
+    fake_fb().calls.push_back(c);
+    return c.result;
 }
 
 bool fake_fb_is_open(int fd)
@@ -142,7 +176,7 @@ int vo_sys_ioctl(int fd, unsigned long request, void *arg)
     if (request == FBIOPUT_VSCREENINFO && arg != nullptr)
         std::memcpy(&c.var, arg, sizeof c.var);
     if (fake_fb_record(c))
-        return fake_fb_fail(c, c.error);
+        return fake_fb_ioctl_fault(c);
     if (!fake_fb_is_open(fd))
         return fake_fb_fail(c, EBADF);
     if (arg == nullptr)
@@ -157,7 +191,7 @@ int vo_sys_ioctl(int fd, unsigned long request, void *arg)
         break;
     case FBIOPUT_VSCREENINFO: {
         const std::uint32_t old_bpp = fb.var.bits_per_pixel;
-        fb.var = c.var;
+        fb.var = fb.mode_after_put.value_or(c.var);
         if (fb.put_keeps_depth)
             fb.var.bits_per_pixel = old_bpp;
         if (fb.report_bpp != -1)

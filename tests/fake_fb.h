@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,16 @@ struct FakeCall {
     int error = 0;             // errno set when the call failed
 };
 
+// A fault planned for one call: the nth call of its kind (counted from 0),
+// for ioctl the nth with its request.
+struct FakeFault {
+    SysCall call = SysCall::open;
+    unsigned long request = 0; // ioctl
+    int nth = 0;
+    int result = -1; // what the call returns; -1 (MAP_FAILED for mmap) sets errno to error
+    int error = 0;
+};
+
 struct FakeFb {
     bool present = true;     // whether "/dev/fb/0" exists
     int next_fd = 3;         // descriptor the next open returns
@@ -38,11 +49,18 @@ struct FakeFb {
     // fails with fail_errno.
     int fail_at = -1;
     int fail_errno = 0;
+    // Further faults, each on a call of its kind.
+    std::vector<FakeFault> faults;
 
     // Lies the device may tell.
     bool put_keeps_depth = false; // accept a new mode but stay at the old depth
     std::int64_t report_bpp = -1; // if not -1: the depth reported after a put
     void *mmap_at = nullptr;      // if set: where a successful mmap lands
+    // If set: the mode the device runs at after any accepted put, whatever was sent.
+    std::optional<fb_var_screeninfo> mode_after_put;
+
+    // If set: sees each call as the module makes it, before the fake answers.
+    void (*observe)(const FakeCall &) = nullptr;
 
     std::vector<FakeCall> calls;
     std::vector<int> open_fds;

@@ -259,12 +259,14 @@ TEST_P(VoEmptyMode, IsNotMappedAndTheDeviceIsClosed)
     expect_all_released();
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, VoEmptyMode,
-                         ::testing::Values(EmptyMode{"ZeroDepth", 4, 2, 0},
-                                           EmptyMode{"ZeroWidth", 0, 2, 16},
-                                           EmptyMode{"ZeroHeight", 4, 0, 16},
-                                           EmptyMode{"SizeBeyond32Bits", 65536, 32768, 32}),
-                         [](const auto &p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, VoEmptyMode,
+    ::testing::Values(EmptyMode{"ZeroDepth", 4, 2, 0}, EmptyMode{"ZeroWidth", 0, 2, 16},
+                      EmptyMode{"ZeroHeight", 4, 0, 16},
+                      EmptyMode{"SizeBeyond32Bits", 65536, 32768, 32},
+                      // 2^63 + 2 pixels: four bytes each wrap 64 bits to 8.
+                      EmptyMode{"SizeWrapsIn64Bits", 0x80010001U, 0xfffe0002U, 32}),
+    [](const auto &p) { return std::string(p.param.name); });
 
 TEST_F(VoTest, DeviceOpenedAsDescriptorZeroIsClosedAtTeardown)
 {

@@ -50,7 +50,12 @@ uint32_t vo_frame_bytes(const fb_var_screeninfo &mode)
     if (mode.bits_per_pixel == 0)
         return 0;
 
+    // The pixel count is exact in 64 bits, but times up to 2^29 bytes a pixel
+    // it would wrap there too: a count that 32 bits cannot hold is refused
+    // first, which leaves the product below 2^62.
     const uint64_t pixels = uint64_t{mode.xres} * mode.yres;
+    if (pixels > UINT32_MAX)
+        return 0;
     const uint64_t bytes = pixels + ((mode.bits_per_pixel - 1U) >> 3) * pixels;
     if (bytes > UINT32_MAX)
         return 0;
