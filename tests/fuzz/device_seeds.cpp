@@ -58,25 +58,10 @@ DeviceScript asking(DeviceScript s, const char *argument)
     return s;
 }
 
-void set_colours(fb_var_screeninfo &v)
-{
-    if (v.bits_per_pixel == 16) {
-        v.red = {11, 5, 0};
-        v.green = {5, 6, 0};
-        v.blue = {0, 5, 0};
-    } else if (v.bits_per_pixel == 8) {
-        v.red = {0, 8, 0};
-        v.green = {0, 8, 0};
-        v.blue = {0, 8, 0};
-    } else {
-        v.red = {16, 8, 0};
-        v.green = {8, 8, 0};
-        v.blue = {0, 8, 0};
-    }
-}
-
-// vfb with mode_option=640x480-<bpp>: the 640x480 timing of the mode
-// database, and by default 1 MiB of memory at a kernel virtual address.
+// vfb with mode_option=640x480-<bpp>, as FBIOGET_*SCREENINFO reads it in the
+// kernel tests' VM (Debian's 6.1 amd64 kernel): the 640x480 timing of the
+// mode database, blue at the top of a 16-bit pixel, 1 MiB of memory at a
+// kernel virtual address.
 DeviceScript vfb(std::uint32_t bpp, std::uint32_t memory)
 {
     DeviceScript s;
@@ -84,9 +69,13 @@ DeviceScript vfb(std::uint32_t bpp, std::uint32_t memory)
     v.xres = v.xres_virtual = 640;
     v.yres = v.yres_virtual = 480;
     v.bits_per_pixel = bpp;
-    set_colours(v);
-    v.activate = FB_ACTIVATE_NOW;
-    v.height = v.width = 0xffffffffU;
+    if (bpp == 16) {
+        v.red = {0, 5, 0};
+        v.green = {5, 6, 0};
+        v.blue = {11, 5, 0};
+    } else {
+        v.red = v.green = v.blue = {0, bpp, 0};
+    }
     v.pixclock = 39721;
     v.left_margin = 40;
     v.right_margin = 24;
@@ -94,20 +83,19 @@ DeviceScript vfb(std::uint32_t bpp, std::uint32_t memory)
     v.lower_margin = 11;
     v.hsync_len = 96;
     v.vsync_len = 2;
-    v.vmode = FB_VMODE_NONINTERLACED;
     std::strncpy(s.fix.id, "Virtual FB", sizeof s.fix.id - 1);
     s.fix.smem_start = 0xffffc90000639000UL;
     s.fix.smem_len = memory;
     s.fix.type = FB_TYPE_PACKED_PIXELS;
     s.fix.visual = bpp == 8 ? FB_VISUAL_PSEUDOCOLOR : FB_VISUAL_TRUECOLOR;
-    s.fix.xpanstep = s.fix.ypanstep = 1;
+    s.fix.xpanstep = s.fix.ypanstep = s.fix.ywrapstep = 1;
     s.fix.line_length = 640 * ((bpp + 7) / 8);
     s.memory_len = memory;
     return s;
 }
 
-// A DRM driver's framebuffer emulation: a screen-sized buffer whose start
-// is not disclosed.
+// A DRM driver's fbdev emulation as the kernel tests' VM reads it: a
+// screen-sized buffer whose start is not disclosed, no timings, accel_flags 1.
 DeviceScript drm(const char *id, std::uint32_t xres, std::uint32_t yres, std::uint32_t bpp)
 {
     DeviceScript s;
@@ -115,17 +103,23 @@ DeviceScript drm(const char *id, std::uint32_t xres, std::uint32_t yres, std::ui
     v.xres = v.xres_virtual = xres;
     v.yres = v.yres_virtual = yres;
     v.bits_per_pixel = bpp;
-    set_colours(v);
-    v.activate = FB_ACTIVATE_NOW;
-    v.height = v.width = 0xffffffffU;
-    v.vmode = FB_VMODE_NONINTERLACED;
+    if (bpp == 16) {
+        v.red = {11, 5, 0};
+        v.green = {5, 6, 0};
+        v.blue = {0, 5, 0};
+    } else {
+        v.red = {16, 8, 0};
+        v.green = {8, 8, 0};
+        v.blue = {0, 8, 0};
+    }
+    v.accel_flags = 1;
     std::strncpy(s.fix.id, id, sizeof s.fix.id - 1);
     s.fix.smem_start = 0;
     s.fix.line_length = xres * (bpp / 8);
     s.fix.smem_len = s.fix.line_length * yres;
     s.fix.type = FB_TYPE_PACKED_PIXELS;
     s.fix.visual = FB_VISUAL_TRUECOLOR;
-    s.fix.ypanstep = 1;
+    s.fix.xpanstep = s.fix.ypanstep = 1;
     s.memory_len = s.fix.smem_len;
     return s;
 }
@@ -194,6 +188,8 @@ std::vector<Seed> seeds()
         {"virtio-gpu-1280x800-32-ignores-16",
          [] {
              DeviceScript s = asking(drm("virtio_gpudrmfb", 1280, 800, 32), "16");
+             s.var.width = 320;
+             s.var.height = 200;
              s.after_put = AFTER_PUT_KEEPS_DEPTH;
              return s;
          }()},
