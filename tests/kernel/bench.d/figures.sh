@@ -87,7 +87,8 @@ part == "stdout" && $0 == "QUIL_VO: seted bpp on FB" { seted = 1 }
 part == "stderr" && $0 != "" { fail("stderr: " $0) }
 part == "trace" { print name "\t" $0 > out }
 part == "trace" && tool == "pixvane-tty" && ($0 ~ /^write\(1, "QUIL_VO: seted bpp on FB\\n", 25\) += 25$/ ||
-    $0 ~ /^writev\(1, \[\{iov_base="QUIL_VO: seted bpp on FB\\n", iov_len=25\}(, \{iov_base=[^}]*, iov_len=0\})?\], [12]\) += 25$/) {
+    $0 ~ /^writev\(1, \[\{iov_base="QUIL_VO: seted bpp on FB\\n", iov_len=25\}(, \{iov_base=[^}]*, iov_len=0\})?\], [12]\) += 25$/ ||
+    $0 ~ /^writev\(1, \[\{iov_base="QUIL_VO: seted bpp on FB", iov_len=24\}, \{iov_base="\\n", iov_len=1\}\], 2\) += 25$/) {
     seted = 1
 }
 END {
