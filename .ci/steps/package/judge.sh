@@ -55,3 +55,49 @@ judge_init() {
     grep -qx '# X-Start-Before:    $x-display-manager' "$d/init" || die "init script names no real facility"
 }
 check "init script reports a depth pixvane would replace by 24" judge_init
+
+# With several instances enabled, the wrapper's condition lets the one with
+# the lowest depth run, reading each name as pixvane reads its argument. The
+# names and depths are rows of README's table of arguments (those a unit
+# name can hold); each is pinned between the depths next to it: a neighbour
+# one deeper loses to it, one shallower wins.
+judge_condition() {
+    judge_fake
+    local d=$TMP/judge wants row name depth rc out
+    wants=$d/units/etc/systemd/system/dev-fb-0.device.wants
+    sed "s|\(/[a-z/]*/systemd/system\)|$d/units\1|g" "$d/unit" >"$d/cond"
+    grep -qF "$d/units/etc/systemd/system" "$d/cond" || die "the condition's unit directories moved"
+    enable() {
+        rm -rf "$d/units"
+        mkdir -p "$wants"
+        local i
+        for i; do ln -s /lib/systemd/system/pixvane@.service "$wants/pixvane@$i.service"; done
+    }
+    condition() { sh "$d/cond" --condition "$1"; }
+    for row in 8:8 16:16 32:32 18:18 16bpp:16 16.5:16 +16:16 010:10 \
+        7:24 33:24 -16:24 0:24 0x10:24 deep:24 4294967312:24; do
+        name=${row%:*} depth=${row#*:}
+        if ((depth < 32)); then
+            enable "$name" $((depth + 1))
+            condition "$name" >/dev/null || die "pixvane@$name (depth $depth) skipped for @$((depth + 1))"
+        fi
+        if ((depth > 8)); then
+            enable "$name" $((depth - 1))
+            rc=0
+            out=$(condition "$name") || rc=$?
+            ((rc == 1)) || die "pixvane@$name (depth $depth) ran beside @$((depth - 1)) (status $rc)"
+            [[ $out == *"pixvane@$((depth - 1)).service"* ]] || die "pixvane@$name skipped without naming the other: $out"
+            condition $((depth - 1)) >/dev/null || die "pixvane@$((depth - 1)) skipped beside @$name"
+        fi
+    done
+    # Of equal depths the name that sorts first runs; an instance that is not
+    # enabled, started by hand, always runs.
+    enable 16bpp 16
+    condition 16 >/dev/null || die "pixvane@16 skipped beside @16bpp"
+    rc=0
+    condition 16bpp >/dev/null || rc=$?
+    ((rc == 1)) || die "pixvane@16bpp ran beside @16 (status $rc)"
+    enable 8
+    condition 32 >/dev/null || die "pixvane@32, not enabled, was skipped"
+}
+check "unit condition: of several enabled instances only the lowest depth runs" judge_condition
