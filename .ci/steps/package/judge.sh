@@ -67,7 +67,7 @@ judge_condition() {
     wants=$d/units/etc/systemd/system/dev-fb-0.device.wants
     sed "s|\(/[a-z/]*/systemd/system\)|$d/units\1|g" "$d/unit" >"$d/cond"
     grep -qF "$d/units/etc/systemd/system" "$d/cond" || die "the condition's unit directories moved"
-    enable() {
+    enable_instances() {
         rm -rf "$d/units"
         mkdir -p "$wants"
         local i
@@ -78,11 +78,11 @@ judge_condition() {
         7:24 33:24 -16:24 0:24 0x10:24 deep:24 4294967312:24; do
         name=${row%:*} depth=${row#*:}
         if ((depth < 32)); then
-            enable "$name" $((depth + 1))
+            enable_instances "$name" $((depth + 1))
             condition "$name" >/dev/null || die "pixvane@$name (depth $depth) skipped for @$((depth + 1))"
         fi
         if ((depth > 8)); then
-            enable "$name" $((depth - 1))
+            enable_instances "$name" $((depth - 1))
             rc=0
             out=$(condition "$name") || rc=$?
             ((rc == 1)) || die "pixvane@$name (depth $depth) ran beside @$((depth - 1)) (status $rc)"
@@ -92,12 +92,12 @@ judge_condition() {
     done
     # Of equal depths the name that sorts first runs; an instance that is not
     # enabled, started by hand, always runs.
-    enable 16bpp 16
+    enable_instances 16bpp 16
     condition 16 >/dev/null || die "pixvane@16 skipped beside @16bpp"
     rc=0
     condition 16bpp >/dev/null || rc=$?
     ((rc == 1)) || die "pixvane@16bpp ran beside @16 (status $rc)"
-    enable 8
+    enable_instances 8
     condition 32 >/dev/null || die "pixvane@32, not enabled, was skipped"
 }
 check "unit condition: of several enabled instances only the lowest depth runs" judge_condition
