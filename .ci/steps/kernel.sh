@@ -42,6 +42,25 @@ offline() {
     [[ $(id -u) == 0 ]] || ns=(unshare -rn)
     "${ns[@]}" env PATH="$noapt:$PATH" "$@"
 }
+# offline_again NAME PRESET REGEX COUNT: the COUNT cases of PRESET's build
+# that REGEX selects, run again with no network, must all pass without
+# calling apt. A passed line names the case, then dots; a parameterized
+# case's name goes on with "  # GetParam() = ..." in ctest.
+offline_again() {
+    local name=$1 preset=$2 regex=$3 count=$4 n
+    offline ctest --test-dir "build/$preset" -R "$regex" --output-on-failure |
+        tee "build/$preset/offline.log"
+    n=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: kernel\..* \.+ +Passed' "build/$preset/offline.log" || true)
+    [[ $n == "$count" ]] || {
+        echo "kernel: $n of $count offline cases passed for $name" >&2
+        exit 1
+    }
+    if [[ -e $noapt/called ]]; then
+        echo "kernel: with a warm cache, the $name tests still called apt:" >&2
+        cat "$noapt/called" >&2
+        exit 1
+    fi
+}
 # A case of each kind of driver, and prepare, which must not reach out.
 offline_cases='^kernel\.(prepare|Vfb\.SwitchFrom16To24|NoDevice\.NoDriverAndNoNode|Drm\.CirrusRefusesAHigherDepth)$'
 
@@ -56,18 +75,7 @@ for pair in x86_64:kernel armhf:kernel-armhf arm64:kernel-arm64; do
     section "$arch: cmake --workflow --preset $preset"
     cmake --workflow --preset "$preset"
     section "$arch: a few cases again, with no network"
-    offline ctest --test-dir "build/$preset" -R "$offline_cases" --output-on-failure |
-        tee "build/$preset/offline.log"
-    n=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: kernel\.[^ ]+ \.+ +Passed' "build/$preset/offline.log" || true)
-    [[ $n == 4 ]] || {
-        echo "kernel: $n of 4 offline cases passed for $arch" >&2
-        exit 1
-    }
-    if [[ -e $noapt/called ]]; then
-        echo "kernel: with a warm cache, the $arch tests still called apt:" >&2
-        cat "$noapt/called" >&2
-        exit 1
-    fi
+    offline_again "$arch" "$preset" "$offline_cases" 4
 done
 
 # The shipped musl binaries on the same kernels; armel runs on the armhf kernel.
@@ -77,8 +85,7 @@ for preset in kernel-musl-x86_64 kernel-musl-armel kernel-musl-arm64; do
 done
 
 # The real boards: each has a kernel, DTBs and a cache of its own, and a warm
-# one must do without the network too. (A parameterized case's name goes on
-# with "  # GetParam() = ..." in ctest.)
+# one must do without the network too.
 for pair in 'vexpress:kernel-vexpress:Vexpress/Pl111\.DepthRequest/MotherboardSameDepthSendsNothing' \
     'raspi0:kernel-raspi0:Armv6\.SameDepthSendsNothing'; do
     IFS=: read -r board preset offline_case <<<"$pair"
@@ -87,18 +94,7 @@ for pair in 'vexpress:kernel-vexpress:Vexpress/Pl111\.DepthRequest/MotherboardSa
     section "$board: cmake --workflow --preset $preset"
     cmake --workflow --preset "$preset"
     section "$board: a case again, with no network"
-    offline ctest --test-dir "build/$preset" -R "^kernel\.(prepare|$offline_case)( |\$)" \
-        --output-on-failure | tee "build/$preset/offline.log"
-    n=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: kernel\..* \.+ +Passed' "build/$preset/offline.log" || true)
-    [[ $n == 2 ]] || {
-        echo "kernel: $n of 2 offline cases passed for $board" >&2
-        exit 1
-    }
-    if [[ -e $noapt/called ]]; then
-        echo "kernel: with a warm cache, the $board tests still called apt:" >&2
-        cat "$noapt/called" >&2
-        exit 1
-    fi
+    offline_again "$board" "$preset" "^kernel\.(prepare|$offline_case)( |\$)" 2
 done
 
 section "a damaged cache repairs itself"

@@ -3,8 +3,8 @@
 // an ARM1176) with Debian's armel rpi kernel and vfb built for it (fbvm
 // --board raspi0). The pixvane of this build is the one for ARMv5TE and up;
 // a build for ARMv7 (glibc armhf, Thumb-2), when one is given, must be shown
-// not to run here at all. The expected lines are written out here by hand;
-// only the memory report of the "FB" line comes from the VM.
+// not to run here at all. The expected lines are written out by hand in
+// run_lines; only the memory report of the "FB" line comes from the VM.
 #include <string>
 #include <vector>
 
@@ -35,11 +35,7 @@ TEST(Armv6, SwitchFrom16To24)
     ASSERT_TRUE(run.ok);
     expect_armv6(run);
     ASSERT_EQ(number(run.var_before, "bits_per_pixel"), 16u);
-    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
-                           "QUIL_VO: set new bpp 24 (16) on FB\n"
-                           "QUIL_VO: switching to bpp: 24\n"
-                           "QUIL_VO: seted bpp on FB\n"
-                           "QUIL_VO: All uninit\n");
+    EXPECT_EQ(run.out, run_lines(run.fix_before, 16, 24, Outcome::kSet));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(number(run.var, "bits_per_pixel"), 24u);
@@ -53,10 +49,7 @@ TEST(Armv6, SameDepthSendsNothing)
     const VmRun run = run_vm(kVfb16, {"16"});
     ASSERT_TRUE(run.ok);
     expect_armv6(run);
-    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
-                           "QUIL_VO: set new bpp 16 (16) on FB\n"
-                           "QUIL_VO: seted bpp on FB\n"
-                           "QUIL_VO: All uninit\n");
+    EXPECT_EQ(run.out, run_lines(run.fix_before, 16, 16, Outcome::kSame));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.var, run.var_before);
     expect_cleared_prefix(run, kPixels * 2);
@@ -68,11 +61,7 @@ TEST(Armv6, DepthRoundedByDriverIsAnError)
     const VmRun run = run_vm(kVfb16, {"18"});
     ASSERT_TRUE(run.ok);
     expect_armv6(run);
-    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
-                           "QUIL_VO: set new bpp 18 (16) on FB\n"
-                           "QUIL_VO: switching to bpp: 18\n"
-                           "QUIL_VO: ERROR switching to bpp: 18\n"
-                           "QUIL_VO: All uninit\n");
+    EXPECT_EQ(run.out, run_lines(run.fix_before, 16, 18, Outcome::kOther));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(number(run.var, "bits_per_pixel"), 24u);
     expect_same_geometry(run.var_before, run.var);

@@ -9,7 +9,7 @@
 //   clcd-ct  the core tile's, with one screen at 16 bpp of DMA memory: room
 //            for nothing deeper, so it shows a refusal for want of memory
 // Both start at 640x480, 16 bpp (RGB565). The expected lines are written out
-// here by hand; only the memory report of the "FB" line comes from the VM.
+// by hand in run_lines; only the memory report of the "FB" line comes from the VM.
 #include <ostream>
 #include <string>
 #include <vector>
@@ -25,13 +25,6 @@ const std::size_t kPixels = std::size_t{640} * 480;
 const unsigned long long kMotherboardVram = 0x4c000000;
 const unsigned long long kMotherboardVramSize = 8ULL * 1024 * 1024;
 
-// What the tool does with the depth asked for.
-enum class Outcome {
-    kSame,    // already at that depth: nothing is sent
-    kSet,     // sent, and read back as sent
-    kRefused, // the driver refuses it: "Can't set VSCREENINFO"
-};
-
 struct Pl111Case {
     const char *name; // says which fault the case catches
     const char *clcd; // fbvm --dtb
@@ -39,26 +32,6 @@ struct Pl111Case {
     int want; // the depth the tool asks for
     Outcome outcome;
 };
-
-// The lines of a run from 16 bpp, as the tool must print them.
-std::string expected_output(const VmRun &run, int want, Outcome outcome)
-{
-    const std::string depth = std::to_string(want);
-    std::string out =
-        kBanner + fb_line(run.fix_before) + "QUIL_VO: set new bpp " + depth + " (16) on FB\n";
-    switch (outcome) {
-    case Outcome::kSame:
-        out += "QUIL_VO: seted bpp on FB\n";
-        break;
-    case Outcome::kSet:
-        out += "QUIL_VO: switching to bpp: " + depth + "\nQUIL_VO: seted bpp on FB\n";
-        break;
-    case Outcome::kRefused:
-        out += "QUIL_VO: switching to bpp: " + depth + "\nQUIL_VO: Can't set VSCREENINFO\n";
-        break;
-    }
-    return out + "QUIL_VO: All uninit\n";
-}
 
 // The mode amba-clcd starts in, and the memory of each CLCD. Until the first
 // FBIOPUT_VSCREENINFO the driver reports neither a line length nor a visual.
@@ -103,7 +76,7 @@ TEST_P(Pl111, DepthRequest)
     ASSERT_TRUE(run.ok);
     ASSERT_EQ(run.setup_out, "CLCD FB\n") << "fb0 is not the PL111's";
     expect_boot_state(run, c.clcd);
-    EXPECT_EQ(run.out, expected_output(run, c.want, c.outcome));
+    EXPECT_EQ(run.out, run_lines(run.fix_before, 16, c.want, c.outcome));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.status, 1);
     if (c.outcome == Outcome::kSet) {

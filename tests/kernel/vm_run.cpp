@@ -134,6 +134,29 @@ std::string fb_line(const Fields &fix)
     return line.str();
 }
 
+std::string run_lines(const Fields &fix, int from, int want, Outcome outcome)
+{
+    const std::string depth = std::to_string(want);
+    std::string out = kBanner + fb_line(fix) + "QUIL_VO: set new bpp " + depth + " (" +
+                      std::to_string(from) + ") on FB\n";
+    switch (outcome) {
+    case Outcome::kSame:
+        out += "QUIL_VO: seted bpp on FB\n";
+        break;
+    case Outcome::kSet:
+        out += "QUIL_VO: switching to bpp: " + depth + "\nQUIL_VO: seted bpp on FB\n";
+        break;
+    case Outcome::kRefused:
+        out += "QUIL_VO: switching to bpp: " + depth + "\nQUIL_VO: Can't set VSCREENINFO\n";
+        break;
+    case Outcome::kOther:
+        out += "QUIL_VO: switching to bpp: " + depth +
+               "\nQUIL_VO: ERROR switching to bpp: " + depth + "\n";
+        break;
+    }
+    return out + "QUIL_VO: All uninit\n";
+}
+
 // Index of the first byte in [from, to) of mem that is not value, or -1.
 long first_other(const std::string &mem, std::size_t from, std::size_t to, unsigned char value)
 {

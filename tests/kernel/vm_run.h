@@ -49,6 +49,18 @@ VmRun run_vm(const std::vector<std::string> &options, const std::vector<std::str
 // The "FB" line the tool writes for the fixed information fix.
 std::string fb_line(const Fields &fix);
 
+// What a run does with the depth asked for.
+enum class Outcome {
+    kSame,    // already at that depth: nothing is sent
+    kSet,     // sent, and read back as sent
+    kRefused, // the driver refuses it: "Can't set VSCREENINFO"
+    kOther,   // taken, but read back as another depth
+};
+
+// Everything the tool prints on a device found at depth `from` (fixed
+// information fix) when asked for `want`, ending as outcome says.
+std::string run_lines(const Fields &fix, int from, int want, Outcome outcome);
+
 // Index of the first byte in [from, to) of mem that is not value, or -1.
 long first_other(const std::string &mem, std::size_t from, std::size_t to, unsigned char value);
 
