@@ -1,12 +1,65 @@
 // SPDX-License-Identifier: MIT
-// Reads recipes and tables out of README.md: a marker line, then an indented code block or a
-// table.
+// Reads recipes and tables out of README.md and the manual page: a marker line, then an
+// indented code block, a table, or a literal display.
 #include "doc_recipes.h"
 
 #include <fstream>
 
+namespace
+{
+
+// The text a line of a literal display renders as: the escapes the page uses
+// for a minus, a backslash and a zero-width break.
+std::string roff_text(const std::string &line)
+{
+    std::string text;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] != '\\' || i + 1 == line.size()) {
+            text += line[i];
+            continue;
+        }
+        const char c = line[++i];
+        if (c == '-')
+            text += '-';
+        else if (c == 'e')
+            text += '\\';
+        else if (c != '&')
+            text.append("\\").append(1, c); // left as written: the test sees it
+    }
+    return text;
+}
+
+// The literal displays (.Bd -literal ... .Ed) of the roff page at path that
+// follow a comment line '.\" KIND: NAME'.
+std::vector<DocRecipe> roff_recipes(const std::string &path, const std::string &kind)
+{
+    const std::string marker = ".\\\" " + kind + ": ";
+    std::vector<DocRecipe> recipes;
+    std::ifstream in(path);
+    enum { Outside, Marked, Inside } where = Outside;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(marker, 0) == 0 && line.size() > marker.size()) {
+            recipes.push_back({line.substr(marker.size()), ""});
+            where = Marked;
+        } else if (where == Marked) {
+            // The display must follow its marker at once.
+            where = line.rfind(".Bd -literal", 0) == 0 ? Inside : Outside;
+        } else if (where == Inside) {
+            if (line == ".Ed")
+                where = Outside;
+            else
+                recipes.back().text += roff_text(line) + "\n";
+        }
+    }
+    return recipes;
+}
+
+} // namespace
+
 std::vector<DocRecipe> doc_recipes(const std::string &path, const std::string &kind)
 {
+    if (path.size() > 2 && path.compare(path.size() - 2, 2, ".8") == 0)
+        return roff_recipes(path, kind);
     const std::string open = "<!-- " + kind + ": ";
     const std::string close = " -->";
     std::vector<DocRecipe> recipes;

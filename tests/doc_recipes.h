@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The shell recipes and tables that README.md gives, read from it so that the tests check them
-// as written.
+// The shell recipes and tables that README.md and the manual page give, read from them so that
+// the tests check them as written.
 #ifndef PIXVANE_DOC_RECIPES_H
 #define PIXVANE_DOC_RECIPES_H
 
@@ -13,9 +13,13 @@ struct DocRecipe {
 };
 
 // The code blocks of the Markdown file at path that follow a line
-// "<!-- KIND: NAME -->", in order; empty when the file cannot be read.
-// README marks scripts that only look at the tool's output as "recipe", and
-// the ones that change the system (/dev, mounts) as "board".
+// "<!-- KIND: NAME -->", in order; empty when the file cannot be read. A
+// path ending in ".8" is a roff page: there a comment line '.\" KIND: NAME'
+// marks the literal display (.Bd -literal ... .Ed) right after it, read as
+// it renders (\- is -, \e is a backslash, \& nothing).
+// README marks scripts that only look at the tool's output as "recipe", the
+// ones that change the system (/dev, mounts) as "board", and the ones that
+// look at the system without changing it as "look".
 std::vector<DocRecipe> doc_recipes(const std::string &path, const std::string &kind = "recipe");
 
 // The rows of the Markdown table that follows a line "<!-- table: NAME -->"

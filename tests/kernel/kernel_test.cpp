@@ -203,7 +203,7 @@ TEST(Drm, CirrusRefusesAHigherDepth)
     expect_cleared_prefix(run, pixels * 2);
 }
 
-// busybox mdev with the mdev.conf line the project ships, read from the source
+// busybox mdev with the mdev.conf lines the project ships, read from the source
 // tree, on a kernel that names the device /dev/fb0. The VM gets the
 // /etc/passwd and /etc/group of an image that has a video group: mdev skips a
 // line whose user or group it cannot find (it says "unknown user/group" and
@@ -211,9 +211,9 @@ TEST(Drm, CirrusRefusesAHigherDepth)
 // setup lists what mdev made, so a changed line shows there first.
 const std::string kMdevConf = PIXVANE_MDEV_CONF;
 
-// Runs mdev -s, then reports each of the two names: a link and its target, a
-// device node with its numbers (hexadecimal, as stat writes them), owner and
-// mode, or "none".
+// Runs mdev -s, then reports each of the two names: a link, its target and
+// the owner and mode of the node it leads to; a device node with its numbers
+// (hexadecimal, as stat writes them), owner and mode; or "none".
 const std::string kMdevScan = R"sh(mkdir -p /etc
 echo 'root:x:0:0:root:/root:/bin/sh' >/etc/passwd
 printf 'root:x:0:\nvideo:x:44:\n' >/etc/group
@@ -221,7 +221,7 @@ printf 'root:x:0:\nvideo:x:44:\n' >/etc/group
 mdev -s || echo "mdev -s: status $?"
 for f in /dev/fb0 /dev/fb/0; do
     if [ -L "$f" ]; then
-        echo "$f -> $(readlink "$f")"
+        echo "$f -> $(readlink "$f"): $(stat -L -c '%U:%G %a' "$f")"
     elif [ -e "$f" ]; then
         stat -c '%n: %F %t:%T %U:%G %a' "$f"
     else
@@ -240,12 +240,13 @@ std::vector<std::string> mdev_options(bool shipped_line, bool devtmpfs)
     return options;
 }
 
-TEST(Mdev, ShippedLineNextToDevtmpfs)
+TEST(Mdev, ShippedLinesGiveTheDevtmpfsNodeTheVideoGroup)
 {
-    // devtmpfs made /dev/fb0; the line adds /dev/fb/0 and leaves fb0 as it is.
+    // devtmpfs made /dev/fb0, root:root 0600; the lines add /dev/fb/0 and give
+    // fb0 the same owner, group and mode, so that the video group keeps it.
     const VmRun run = run_vm(mdev_options(true, true), {"24"});
     ASSERT_TRUE(run.ok);
-    ASSERT_EQ(run.setup_out, "/dev/fb0: character special file 1d:0 root:root 600\n"
+    ASSERT_EQ(run.setup_out, "/dev/fb0: character special file 1d:0 root:video 660\n"
                              "/dev/fb/0: character special file 1d:0 root:video 660\n");
     EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
                            "QUIL_VO: set new bpp 24 (16) on FB\n"
@@ -259,12 +260,13 @@ TEST(Mdev, ShippedLineNextToDevtmpfs)
     expect_cleared_prefix(run, kPixels * 2);
 }
 
-TEST(Mdev, ShippedLineOnABareDev)
+TEST(Mdev, ShippedLinesOnABareDevLinkTheKernelName)
 {
     // mdev alone makes the nodes: /dev/fb/0, and /dev/fb0 as a link to it.
+    // The second line must not hand the node to another owner through the link.
     const VmRun run = run_vm(mdev_options(true, false), {"24"});
     ASSERT_TRUE(run.ok);
-    ASSERT_EQ(run.setup_out, "/dev/fb0 -> fb/0\n"
+    ASSERT_EQ(run.setup_out, "/dev/fb0 -> fb/0: root:video 660\n"
                              "/dev/fb/0: character special file 1d:0 root:video 660\n");
     EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
                            "QUIL_VO: set new bpp 24 (16) on FB\n"
@@ -290,31 +292,51 @@ TEST(Mdev, WithoutTheLineThereIsNoDevfsName)
     expect_cleared_prefix(run, 0);
 }
 
-// README's scripts, run in the VM as README writes them: "recipe" blocks are
-// what a boot script does with the tool's output, "board" blocks what a board
-// needs before the tool can run.
+// The documents' scripts, run in the VM as README and the manual page write
+// them: "recipe" blocks are what a boot script does with the tool's output,
+// "board" blocks what a board needs before the tool can run, "look" blocks
+// what tells a failure's causes apart.
 const std::string kReadme = PIXVANE_README;
+const std::string kManPage = PIXVANE_MAN_PAGE;
 
-// The README block called name, of the given kind, written to a file of the
-// current test's own; returns the fbvm --file argument that puts it at dst.
-std::string readme_block(const std::string &kind, const std::string &name, const std::string &dst)
+// The block called name, of the given kind, in the document at doc, written
+// to a file of the current test's own; returns the fbvm --file argument that
+// puts it at dst.
+std::string doc_block(const std::string &doc, const std::string &kind, const std::string &name,
+                      const std::string &dst)
 {
     const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
     const std::string path = env_or("PIXVANE_KERNEL_RUNS", PIXVANE_KERNEL_RUNS) + "/" +
-                             info->test_suite_name() + "." + info->name() + "." + name + ".sh";
+                             info->test_suite_name() + "." + info->name() + "." + name +
+                             (doc == kManPage ? ".man" : ".readme") + ".sh";
     bool found = false;
-    for (const DocRecipe &r : doc_recipes(kReadme, kind)) {
+    for (const DocRecipe &r : doc_recipes(doc, kind)) {
         if (r.name == name) {
             std::ofstream(path) << r.text;
             found = true;
         }
     }
     if (!found)
-        ADD_FAILURE() << "README.md has no " << kind << " called " << name;
+        ADD_FAILURE() << doc << " has no " << kind << " called " << name;
     std::string option = path;
     option += "=";
     option += dst;
     return option;
+}
+
+std::string readme_block(const std::string &kind, const std::string &name, const std::string &dst)
+{
+    return doc_block(kReadme, kind, name, dst);
+}
+
+// The lines of a setup's output.
+std::vector<std::string> lines_of(const std::string &text)
+{
+    std::istringstream in(text);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
 }
 
 // The tool by its name, as a board's scripts call it.
@@ -336,20 +358,56 @@ TEST(Readme, RecipesSeeTheSwitchUnderSetE)
     EXPECT_EQ(run.setup_out, "framebuffer at 16 bpp\nframebuffer at 16 bpp\n16\n");
 }
 
-TEST(Readme, DevtmpfsFallbackMakesTheDevfsName)
+// Both documents' devtmpfs lines, each run twice under sh -e: a second run
+// (a second boot script, a restart) must not fail on the name the first
+// made, also while the driver is not there and the link leads nowhere.
+const char kDevtmpfsTwice[] = R"sh(for doc in readme man; do
+    rm -rf /dev/fb
+    sh -e /r/devtmpfs.$doc && sh -e /r/devtmpfs.$doc || echo "$doc: status $?"
+    if [ -e /dev/fb/0 ]; then
+        echo "$doc: $(readlink /dev/fb/0) $(stat -L -c '%u:%g %a' /dev/fb/0)"
+    else
+        echo "$doc: $(readlink /dev/fb/0), nothing behind it"
+    fi
+done)sh";
+
+struct DevtmpfsCase {
+    const char *what;
+    std::vector<std::string> driver;
+    std::string setup_out; // the names as both documents' lines leave them
+    bool opens;            // pixvane reaches the framebuffer afterwards
+};
+
+TEST(Readme, DevtmpfsFallbackMakesTheDevfsNameAndRunsAgain)
 {
-    const VmRun run = run_vm({"--vfb", "vfb_enable=1 mode_option=640x480-16", "--no-node", "--file",
-                              readme_block("board", "devtmpfs", "/r/devtmpfs"), "--setup",
-                              "sh -e /r/devtmpfs && readlink /dev/fb/0"},
-                             {"24"});
-    ASSERT_TRUE(run.ok);
-    EXPECT_EQ(run.setup_out, "../fb0\n");
-    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
-                           "QUIL_VO: set new bpp 24 (16) on FB\n"
-                           "QUIL_VO: switching to bpp: 24\n"
-                           "QUIL_VO: seted bpp on FB\n"
-                           "QUIL_VO: All uninit\n");
-    EXPECT_EQ(number(run.var, "bits_per_pixel"), 24u);
+    const std::vector<DevtmpfsCase> cases = {
+        {"with the driver", {"--vfb", "vfb_enable=1 mode_option=640x480-16"},
+         // devtmpfs makes the node root:root (0:0; the VM has no /etc/passwd) 0600.
+         "readme: ../fb0 0:0 600\nman: ../fb0 0:0 600\n", true},
+        {"before the driver", {"--no-vfb"},
+         "readme: ../fb0, nothing behind it\nman: ../fb0, nothing behind it\n", false},
+    };
+    for (const DevtmpfsCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> options = c.driver;
+        options.insert(options.end(),
+                       {"--no-node", "--file", doc_block(kReadme, "board", "devtmpfs", "/r/devtmpfs.readme"),
+                        "--file", doc_block(kManPage, "board", "devtmpfs", "/r/devtmpfs.man"),
+                        "--setup", kDevtmpfsTwice});
+        const VmRun run = run_vm(options, {"24"});
+        ASSERT_TRUE(run.ok);
+        EXPECT_EQ(run.setup_out, c.setup_out);
+        if (c.opens) {
+            EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                                   "QUIL_VO: set new bpp 24 (16) on FB\n"
+                                   "QUIL_VO: switching to bpp: 24\n"
+                                   "QUIL_VO: seted bpp on FB\n"
+                                   "QUIL_VO: All uninit\n");
+            EXPECT_EQ(number(run.var, "bits_per_pixel"), 24u);
+        } else {
+            EXPECT_EQ(run.out, std::string(kBanner) + "QUIL_VO: Can't open /dev/fb/0\n");
+        }
+    }
 }
 
 TEST(Readme, PanelOnAnotherFramebufferThroughAMountNamespace)
@@ -413,41 +471,71 @@ TEST(Readme, VirtioGpuSetsUpNoFramebufferAt16Bits)
     EXPECT_EQ(run.out, std::string(kBanner) + "QUIL_VO: Can't open /dev/fb/0\n");
 }
 
-TEST(Readme, ShellOpenTellsTheReasonsForCantOpenApart)
-{
-    // The man page's way to tell the causes of "Can't open" apart: ls says
-    // when there is no node (a shell's <> would create a file there), and the
-    // shell, opening the node read-write as the tool does, says why it cannot.
-    const std::string setup =
-        R"sh(check='ls -lL /dev/fb/0 >/dev/null && sh -c ": <>/dev/fb/0" && echo opened'
-try() { sh -c "$check" 2>&1; }
-try
-mkdir -p /etc
+// Both documents' check for the causes of "Can't open", run as written on
+// every state of /dev/fb/0 it is meant for. A shell's <> creates a missing
+// file, so each state is also checked for anything the check made: a regular
+// fb/0 in an empty fb/ directory, or a regular fb0 through a link that leads
+// nowhere (what the devtmpfs lines leave before the driver comes up).
+const char kCantOpenStates[] = R"sh(mkdir -p /etc
 printf 'root:x:0:0::/:/bin/sh\nuser:x:1000:1000::/:/bin/sh\n' >/etc/passwd
 printf 'root:x:0:\nuser:x:1000:\n' >/etc/group
-chmod 600 /dev/fb/0
-su -s /bin/sh user -c "$check" 2>&1
-rm /dev/fb/0
-mknod /dev/fb/0 c 29 7
-try
-rm /dev/fb/0
-try)sh";
-    const VmRun run =
-        run_vm({"--vfb", "vfb_enable=1 mode_option=640x480-16", "--setup", setup}, {"16"});
+IFS=: read -r major minor </sys/class/graphics/fb0/dev
+try() { # DOC STATE [su]: the check's last line, and what it left behind
+    if [ "$3" = su ]; then
+        out=$(su -s /bin/sh user -c "sh /r/cant-open.$1" 2>&1 && echo opened)
+    else
+        out=$(sh "/r/cant-open.$1" 2>&1 && echo opened)
+    fi
+    echo "$1 $2: $(printf '%s\n' "$out" | tail -n 1)"
+    if [ -f /dev/fb/0 ] || [ -f /dev/fb0 ]; then echo "$1 $2: made a file"; fi
+}
+for doc in readme man; do
+    rm -rf /dev/fb && mkdir /dev/fb
+    mknod -m 600 /dev/fb/0 c "$major" "$minor"
+    try $doc framebuffer
+    try $doc "framebuffer, not root" su
+    rm /dev/fb/0 && mknod /dev/fb/0 c 29 7
+    try $doc "no driver"
+    rm /dev/fb/0
+    try $doc "no node"
+    mv /dev/fb0 /dev/fb0.away && ln -s ../fb0 /dev/fb/0
+    try $doc "link to nothing"
+    rm -f /dev/fb0 && mv /dev/fb0.away /dev/fb0
+done)sh";
+
+TEST(Readme, ShellOpenTellsTheReasonsForCantOpenApartAndCreatesNothing)
+{
+    const VmRun run = run_vm({"--vfb", "vfb_enable=1 mode_option=640x480-16", "--file",
+                              doc_block(kReadme, "look", "cant-open", "/r/cant-open.readme"),
+                              "--file", doc_block(kManPage, "look", "cant-open", "/r/cant-open.man"),
+                              "--setup", kCantOpenStates},
+                             {"16"});
     ASSERT_TRUE(run.ok);
-    std::istringstream lines(run.setup_out);
-    std::vector<std::string> got;
-    for (std::string line; std::getline(lines, line);)
-        got.push_back(line);
-    ASSERT_EQ(got.size(), 4U) << run.setup_out;
-    EXPECT_EQ(got[0], "opened");
-    const std::vector<std::string> reasons = {"Permission denied", "No such device",
-                                              "No such file or directory"};
-    for (std::size_t i = 0; i < reasons.size(); ++i) {
-        const std::string &line = got[i + 1];
-        EXPECT_EQ(line.substr(line.size() - std::min(line.size(), reasons[i].size())), reasons[i])
+    // Each state's line ends in what the check says: the shell's reason when
+    // it tried to open, ls's when there was nothing to open.
+    std::vector<std::pair<std::string, std::string>> want;
+    for (const std::string doc : {"readme", "man"}) {
+        want.emplace_back(doc + " framebuffer: ", "opened");
+        want.emplace_back(doc + " framebuffer, not root: ", "Permission denied");
+        want.emplace_back(doc + " no driver: ", "No such device");
+        want.emplace_back(doc + " no node: ", "No such file or directory");
+        want.emplace_back(doc + " link to nothing: ", "No such file or directory");
+    }
+    const std::vector<std::string> got = lines_of(run.setup_out);
+    ASSERT_EQ(got.size(), want.size()) << run.setup_out;
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        const std::string &line = got[i];
+        EXPECT_EQ(line.rfind(want[i].first, 0), 0U) << line;
+        EXPECT_GE(line.size(), want[i].second.size()) << line;
+        EXPECT_EQ(line.substr(line.size() - std::min(line.size(), want[i].second.size())),
+                  want[i].second)
             << line;
     }
+    // The framebuffer was back in place for the run itself.
+    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                           "QUIL_VO: set new bpp 16 (16) on FB\n"
+                           "QUIL_VO: seted bpp on FB\n"
+                           "QUIL_VO: All uninit\n");
 }
 
 } // namespace

@@ -72,7 +72,7 @@ eval "$2"
 busybox mdev -s
 cd /dev
 for f in fb0 fb/0; do
-    if [ -L "$f" ]; then echo "$f link $(readlink "$f")"
+    if [ -L "$f" ]; then echo "$f link $(readlink "$f") $(stat -L -c "%G %a" "$f")"
     elif [ -c "$f" ]; then echo "$f char $(stat -c "%t:%T %G %a" "$f")"
     else echo "$f none"; fi
 done
@@ -84,10 +84,11 @@ mdev_line() {
     [[ -f $conf ]] || die "no unpacked mdev.conf"
     # A bare /dev: the node is /dev/fb/0 and /dev/fb0 a link to it.
     out=$(mdev_scan "$conf" "")
-    [[ $out == $'fb0 link fb/0\nfb/0 char 1d:0 video 660' ]] || die "bare /dev: $out"
-    # devtmpfs made /dev/fb0 already: it stays, and /dev/fb/0 is added.
+    [[ $out == $'fb0 link fb/0 video 660\nfb/0 char 1d:0 video 660' ]] || die "bare /dev: $out"
+    # devtmpfs made /dev/fb0 already, root 0600: it stays a node, gets the
+    # group and mode of /dev/fb/0, and /dev/fb/0 is added.
     out=$(mdev_scan "$conf" "mknod -m 600 /dev/fb0 c 29 0")
-    [[ $out == $'fb0 char 1d:0 root 600\nfb/0 char 1d:0 video 660' ]] || die "with devtmpfs node: $out"
+    [[ $out == $'fb0 char 1d:0 video 660\nfb/0 char 1d:0 video 660' ]] || die "with devtmpfs node: $out"
     # Without the line mdev makes only /dev/fb0.
     : >"$TMP/empty.conf"
     out=$(mdev_scan "$TMP/empty.conf" "")
@@ -96,7 +97,7 @@ mdev_line() {
 
 if unshare --mount --propagation private true 2>/dev/null; then
     check "udev rule: udevadm test links /dev/fb/0 and tags it for systemd" udev_rule
-    check "mdev line: mdev -s makes /dev/fb/0" mdev_line
+    check "mdev lines: mdev -s makes /dev/fb/0, both names root:video 0660" mdev_line
 else
     echo "SKIP: udev rule and mdev line: no private mount namespace here (unshare needs CAP_SYS_ADMIN)"
 fi

@@ -51,9 +51,9 @@ man_documents_every_line() {
     ((n >= 12)) || die "found only $n message lines in app/ and vo/"
 }
 
-# Every script README gives (the blocks after "<!-- recipe: ... -->" and
-# "<!-- board: ... -->", which the tests run) is in the page too, line for
-# line, so that the two cannot drift apart.
+# Every script README gives (the blocks after "<!-- recipe: ... -->",
+# "<!-- board: ... -->" and "<!-- look: ... -->", which the tests run) is in
+# the page too, line for line, so that the two cannot drift apart.
 man_has_readme_recipes() {
     local text n=0 line
     text=$(mandoc -Tascii -O width=200 "$MAN" | col -bx | sed 's/^ *//')
@@ -62,7 +62,7 @@ man_has_readme_recipes() {
         [[ -n $line ]] || continue
         grep -qxF -- "$line" <<<"$text" || die "the page lacks README's recipe line: $line"
         n=$((n + 1))
-    done < <(awk '/^<!-- (recipe|board): .* -->$/ { on = 1; next }
+    done < <(awk '/^<!-- (recipe|board|look): .* -->$/ { on = 1; next }
         on && /^    / { sub(/^    /, ""); print; next }
         on && NF { on = 0 }' "$SRC/README.md")
     ((n >= 8)) || die "found only $n recipe lines in README.md"
