@@ -5,7 +5,7 @@
 # qemu-user; the musl builds of armel, armhf and arm64 with the cli tests under qemu-user
 # (armel on ARM926, ARM1176 and Cortex-A7), each checked for anything of glibc; a build the
 # way a distribution's build system makes one (a toolchain file of its own, no presets, a
-# DESTDIR install); the release files and the size report.
+# DESTDIR install); the release files and the size report, whose table README must show.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -103,6 +103,7 @@ section "release files (x86_64, arm64, armel), each checked for anything of glib
 scripts/release
 
 section "size report"
-scripts/size-report --check
+# The figures README shows are this build's: a change in size fails here until README has them.
+scripts/size-report --check --readme README.md
 
 section "done"
