@@ -176,9 +176,9 @@ class DocumentedRecipe : public ::testing::Test
 
 // Without a framebuffer the tool exits 1, as it does after a switch: a recipe
 // that lets set -e or pipefail see that status stops the script here. Each
-// recipe is run as README writes it, by a POSIX shell under set -e and by bash
-// under set -e and pipefail; it must run to its end and report the failure on
-// stderr only.
+// recipe is run as README and the manual page write it, by a POSIX shell under
+// set -e and by bash under set -e and pipefail; it must run to its end and
+// report the failure on stderr only.
 TEST_F(DocumentedRecipe, RunsToItsEndUnderSetEAndPipefail)
 {
     struct stat st {
@@ -186,8 +186,15 @@ TEST_F(DocumentedRecipe, RunsToItsEndUnderSetEAndPipefail)
     if (stat("/dev/fb/0", &st) == 0)
         GTEST_SKIP() << "this machine has /dev/fb/0; the tool would change its mode";
 
-    const std::vector<DocRecipe> recipes = doc_recipes(PIXVANE_README);
-    ASSERT_GE(recipes.size(), 2U) << "README.md holds no recipes";
+    std::vector<DocRecipe> recipes;
+    for (const char *doc : {PIXVANE_README, PIXVANE_MAN_PAGE}) {
+        const std::vector<DocRecipe> found = doc_recipes(doc);
+        ASSERT_GE(found.size(), 2U) << doc << " holds no recipes";
+        for (DocRecipe r : found) {
+            r.name = std::string(doc) + ": " + r.name;
+            recipes.push_back(r);
+        }
+    }
     const std::vector<std::vector<std::string>> shells = {{"sh", "-e"},
                                                           {"bash", "-e", "-o", "pipefail"}};
     for (const DocRecipe &recipe : recipes) {

@@ -9,6 +9,7 @@
 // the size: it is taken from the fixed information the runner read before the
 // tool ran.
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -469,6 +470,42 @@ TEST(Readme, VirtioGpuSetsUpNoFramebufferAt16Bits)
     EXPECT_EQ(run.setup_out, "card0-Virtual-1\n");
     EXPECT_FALSE(run.has_var) << "the driver set up a framebuffer after all";
     EXPECT_EQ(run.out, std::string(kBanner) + "QUIL_VO: Can't open /dev/fb/0\n");
+}
+
+// busybox's fbset, which the documents tell from a pure look: the kernel's
+// trace of the framebuffer ioctls each way of calling it makes. Debian's
+// busybox-static in the VM has no fbset, so busybox-fbset builds one from
+// Debian's busybox source (x86_64 only; once built, it is reused).
+const char kFbsetTrace[] = R"sh(ln -s /r/busybox-fbset /bin/fbset
+t=/sys/kernel/tracing
+mount -t tracefs tracefs $t
+echo 'cmd >= 0x4600 && cmd <= 0x4611' >$t/events/syscalls/sys_enter_ioctl/filter
+echo 1 >$t/events/syscalls/sys_enter_ioctl/enable
+for args in "" -s -i; do
+    echo >$t/trace
+    out=$(fbset $args) || echo "fbset $args: status $?"
+    calls=$(sed -n 's/.*sys_ioctl(fd: [0-9a-f]*, cmd: \([0-9a-f]*\),.*/\1/p' $t/trace)
+    echo "fbset${args:+ $args}:" $(printf '%s\n' "$out" | grep -c geometry) "modes printed;" $calls
+done
+cat /sys/class/graphics/fb0/bits_per_pixel)sh";
+
+TEST(Readme, BusyboxFbsetReadsWithoutAnOptionAndWritesTheModeBackWithI)
+{
+    if (std::string(PIXVANE_KERNEL_ARCH) != "x86_64")
+        GTEST_SKIP() << "busybox's fbset is built for the x86_64 VM only";
+    const std::string fbset = PIXVANE_BUSYBOX_FBSET;
+    ASSERT_EQ(std::system((std::string(PIXVANE_BUSYBOX_FBSET_SCRIPT) + " " + fbset).c_str()), 0)
+        << "could not build busybox's fbset";
+    const VmRun run = run_vm({"--vfb", "vfb_enable=1 mode_option=640x480-16", "--file",
+                              fbset + "=/r/busybox-fbset", "--setup", kFbsetTrace},
+                             {"16"});
+    ASSERT_TRUE(run.ok);
+    // 4600 is FBIOGET_VSCREENINFO, 4601 FBIOPUT_VSCREENINFO: -i prints nothing
+    // and puts back the mode it read, which leaves vfb at 16 bits.
+    EXPECT_EQ(run.setup_out, "fbset: 1 modes printed; 4600\n"
+                             "fbset -s: 1 modes printed; 4600\n"
+                             "fbset -i: 0 modes printed; 4600 4601\n"
+                             "16\n");
 }
 
 // Both documents' check for the causes of "Can't open", run as written on
