@@ -9,11 +9,13 @@
 // the size: it is taken from the fixed information the runner read before the
 // tool ran.
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -382,19 +384,24 @@ struct DevtmpfsCase {
 TEST(Readme, DevtmpfsFallbackMakesTheDevfsNameAndRunsAgain)
 {
     const std::vector<DevtmpfsCase> cases = {
-        {"with the driver", {"--vfb", "vfb_enable=1 mode_option=640x480-16"},
+        {"with the driver",
+         {"--vfb", "vfb_enable=1 mode_option=640x480-16"},
          // devtmpfs makes the node root:root (0:0; the VM has no /etc/passwd) 0600.
-         "readme: ../fb0 0:0 600\nman: ../fb0 0:0 600\n", true},
-        {"before the driver", {"--no-vfb"},
-         "readme: ../fb0, nothing behind it\nman: ../fb0, nothing behind it\n", false},
+         "readme: ../fb0 0:0 600\nman: ../fb0 0:0 600\n",
+         true},
+        {"before the driver",
+         {"--no-vfb"},
+         "readme: ../fb0, nothing behind it\nman: ../fb0, nothing behind it\n",
+         false},
     };
     for (const DevtmpfsCase &c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<std::string> options = c.driver;
         options.insert(options.end(),
-                       {"--no-node", "--file", doc_block(kReadme, "board", "devtmpfs", "/r/devtmpfs.readme"),
-                        "--file", doc_block(kManPage, "board", "devtmpfs", "/r/devtmpfs.man"),
-                        "--setup", kDevtmpfsTwice});
+                       {"--no-node", "--file",
+                        doc_block(kReadme, "board", "devtmpfs", "/r/devtmpfs.readme"), "--file",
+                        doc_block(kManPage, "board", "devtmpfs", "/r/devtmpfs.man"), "--setup",
+                        kDevtmpfsTwice});
         const VmRun run = run_vm(options, {"24"});
         ASSERT_TRUE(run.ok);
         EXPECT_EQ(run.setup_out, c.setup_out);
@@ -472,6 +479,26 @@ TEST(Readme, VirtioGpuSetsUpNoFramebufferAt16Bits)
     EXPECT_EQ(run.out, std::string(kBanner) + "QUIL_VO: Can't open /dev/fb/0\n");
 }
 
+// The exit status of a program run with these arguments, its output going
+// to the test's own; -1 when it could not run or did not exit.
+int exit_status(std::vector<std::string> cmd)
+{
+    std::vector<char *> argv;
+    argv.reserve(cmd.size() + 1);
+    for (std::string &a : cmd)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int wstatus = 0;
+    if (pid < 0 || waitpid(pid, &wstatus, 0) != pid || !WIFEXITED(wstatus))
+        return -1;
+    return WEXITSTATUS(wstatus);
+}
+
 // busybox's fbset, which the documents tell from a pure look: the kernel's
 // trace of the framebuffer ioctls each way of calling it makes. Debian's
 // busybox-static in the VM has no fbset, so busybox-fbset builds one from
@@ -494,7 +521,7 @@ TEST(Readme, BusyboxFbsetReadsWithoutAnOptionAndWritesTheModeBackWithI)
     if (std::string(PIXVANE_KERNEL_ARCH) != "x86_64")
         GTEST_SKIP() << "busybox's fbset is built for the x86_64 VM only";
     const std::string fbset = PIXVANE_BUSYBOX_FBSET;
-    ASSERT_EQ(std::system((std::string(PIXVANE_BUSYBOX_FBSET_SCRIPT) + " " + fbset).c_str()), 0)
+    ASSERT_EQ(exit_status({PIXVANE_BUSYBOX_FBSET_SCRIPT, fbset}), 0)
         << "could not build busybox's fbset";
     const VmRun run = run_vm({"--vfb", "vfb_enable=1 mode_option=640x480-16", "--file",
                               fbset + "=/r/busybox-fbset", "--setup", kFbsetTrace},
@@ -542,11 +569,11 @@ done)sh";
 
 TEST(Readme, ShellOpenTellsTheReasonsForCantOpenApartAndCreatesNothing)
 {
-    const VmRun run = run_vm({"--vfb", "vfb_enable=1 mode_option=640x480-16", "--file",
-                              doc_block(kReadme, "look", "cant-open", "/r/cant-open.readme"),
-                              "--file", doc_block(kManPage, "look", "cant-open", "/r/cant-open.man"),
-                              "--setup", kCantOpenStates},
-                             {"16"});
+    const VmRun run = run_vm(
+        {"--vfb", "vfb_enable=1 mode_option=640x480-16", "--file",
+         doc_block(kReadme, "look", "cant-open", "/r/cant-open.readme"), "--file",
+         doc_block(kManPage, "look", "cant-open", "/r/cant-open.man"), "--setup", kCantOpenStates},
+        {"16"});
     ASSERT_TRUE(run.ok);
     // Each state's line ends in what the check says: the shell's reason when
     // it tried to open, ls's when there was nothing to open.
