@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # Checks of the manual page: lint, rendering, every line the tool writes,
-# and README's recipes.
+# README's recipes, and the mdev lines of both documents.
 # Sourced by .ci/steps/package.sh, which defines check, die, SRC and TMP.
 
 MAN=$SRC/man/pixvane.8
@@ -68,7 +68,25 @@ man_has_readme_recipes() {
     ((n >= 8)) || die "found only $n recipe lines in README.md"
 }
 
+# The mdev lines README and the page give are the shipped dist/mdev.conf's,
+# which the kernel tests and the mdev check run, in the same order.
+docs_give_the_mdev_lines() {
+    local shipped text doc
+    shipped=$(grep -v -e '^#' -e '^$' "$SRC/dist/mdev.conf")
+    [[ $(wc -l <<<"$shipped") -ge 2 ]] || die "dist/mdev.conf holds fewer than two lines"
+    for doc in README man; do
+        if [[ $doc == README ]]; then
+            text=$(sed 's/^ *//' "$SRC/README.md")
+        else
+            text=$(mandoc -Tascii -O width=200 "$MAN" | col -bx | sed 's/^ *//')
+        fi
+        grep -A1 -xF -- "$(head -n1 <<<"$shipped")" <<<"$text" | grep -qxF -- "$(sed -n 2p <<<"$shipped")" ||
+            die "$doc does not give dist/mdev.conf's lines, in order: $shipped"
+    done
+}
+
 check "man page lints clean (mandoc -Tlint, groff -ww)" man_lint
 check "man page renders with its sections" man_renders
 check "man page quotes every line the tool writes" man_documents_every_line
 check "man page holds README's recipes line for line" man_has_readme_recipes
+check "README and the man page give dist/mdev.conf's lines" docs_give_the_mdev_lines
