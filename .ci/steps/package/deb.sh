@@ -3,11 +3,17 @@
 # The Debian packages: build, lintian, control fields, contents, binaries, a run from each.
 # Sourced by .ci/steps/package.sh, which defines check, die, SRC and TMP.
 
-# Where Debian bookworm keeps units and udev rules: its debhelper (13.11)
-# installs them to /lib/systemd/system and /lib/udev/rules.d, and so does its
-# systemd. Given by hand, so that every architecture's package has the same
-# layout whatever pkg-config on the build machine knows of the target.
-readonly DEB_UNIT_DIR=/lib/systemd/system DEB_UDEV_RULES_DIR=/lib/udev/rules.d
+# Where the unit and the rule go: /usr/lib, in one package for Debian 12
+# "bookworm" and 13 "trixie". trixie's lintian rejects files under /lib
+# (aliased-location: /lib is only a link to /usr/lib there), and bookworm
+# reads /usr/lib too: its systemd 252 has /usr/lib/systemd/system and its
+# udev /usr/lib/udev/rules.d on their search paths, merged /usr or not, and
+# its lintian accepts both places. A bookworm system whose /usr is not
+# merged mounts /usr from the initramfs, before udev and systemd read them.
+# Given by hand, so that every architecture's package has the same layout
+# whatever pkg-config on the build machine knows of the target. The boot
+# tests boot and lint this package on both releases.
+readonly DEB_UNIT_DIR=/usr/lib/systemd/system DEB_UDEV_RULES_DIR=/usr/lib/udev/rules.d
 
 # build_deb ARCH [CMAKE ARGS...]: build/deb-ARCH/packages/pixvane_*_ARCH.deb
 build_deb() {
@@ -95,7 +101,8 @@ deb_contents() {
         grep -Eq "^-rw-r--r-- root/root .* ${p//./\\.}$" <<<"$list" || die "no 0644 file $p"
     done
     ! grep -Eq '\./usr/local/|\.8$' <<<"$list" || die "a file under /usr/local or an uncompressed page"
-    # Each file once: no unit or rule left in the /usr/lib of a merged /usr.
+    ! grep -Eq ' \./lib/' <<<"$list" || die "a file under /lib, trixie's aliased location: $list"
+    # Each file once, and nothing under /lib, which is /usr/lib on a merged /usr.
     (($(grep -c -e '/pixvane@\.service$' -e '/60-pixvane-fb\.rules$' <<<"$list") == 2)) ||
         die "the unit or the rule twice: $list"
 

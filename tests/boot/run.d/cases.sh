@@ -6,7 +6,7 @@
 # beforehand. Sourced by the runner; the helpers are in systemd.sh and
 # report.sh.
 
-systemd_cases=(fb16 nofb refused default-late outofrange two privatedevices)
+systemd_cases=(fb16 nofb refused default-late outofrange two privatedevices novideo)
 
 # tool_lines UNIT LINE...: the banner and the QUIL_VO lines in the unit's
 # journal are exactly LINE... in this order; a LINE that starts with ~ is an
@@ -213,6 +213,30 @@ case_privatedevices_expect() {
     check "with PrivateDevices=yes, pixvane cannot open the device" tool_lines pixvane@16.service \
         'Pixvane by Qor-EN' "QUIL_VO: Can't open /dev/fb/0"
     check "pixvane@16.service ended failed" eq "$(prop pixvane@16.service ActiveState)" failed
+    depth_at_end 24
+    check "systemctl --failed lists pixvane@16.service alone" only_failed pixvane@16.service
+    reached_multi_user
+}
+
+# An image with no group video (as images built without Debian's base
+# groups are): systemd cannot give the unit its SupplementaryGroups=, and
+# /dev/fb0 stays root:root 0600, which no dynamic user reaches. The unit
+# must fail and say why, not end skipped as if another instance had run.
+case_novideo_setup() {
+    vfb_at_boot 24
+    enable_units pixvane@16.service
+    # Out of the group files, and of systemd-sysusers', which would add the
+    # group back at boot.
+    sed -i '/^video:/d' "$root/etc/group" "$root/etc/gshadow"
+    sed -i '/^g video /d' "$root/usr/lib/sysusers.d/"*.conf
+    report_units pixvane@16.service
+}
+case_novideo_expect() {
+    check "pixvane never ran" eq "$(count_in_journal pixvane@16.service 'Pixvane by Qor-EN')" 0
+    check "its journal names the missing group" in_journal pixvane@16.service \
+        'pixvane@16.service: there is no group video; the unit opens /dev/fb0 through that group (SupplementaryGroups=video), so it cannot run here'
+    check "pixvane@16.service ended failed, by its condition's status 255" \
+        eq "$(prop pixvane@16.service ActiveState)/$(prop pixvane@16.service Result)" failed/exit-code
     depth_at_end 24
     check "systemctl --failed lists pixvane@16.service alone" only_failed pixvane@16.service
     reached_multi_user
