@@ -92,6 +92,7 @@ deb_contents() {
     for p in ./usr/share/man/man8/pixvane.8.gz \
         ".$DEB_UDEV_RULES_DIR/60-pixvane-fb.rules" \
         ".$DEB_UNIT_DIR/pixvane@.service" \
+        ".$DEB_UNIT_DIR/pixvane-group.service" \
         ./usr/share/doc/pixvane/copyright \
         ./usr/share/doc/pixvane/changelog.gz \
         ./usr/share/doc/pixvane/examples/mdev.conf \
