@@ -5,14 +5,16 @@
 
 # Where the unit and the rule go: /usr/lib, in one package for Debian 12
 # "bookworm" and 13 "trixie". trixie's lintian rejects files under /lib
-# (aliased-location: /lib is only a link to /usr/lib there), and bookworm
-# reads /usr/lib too: its systemd 252 has /usr/lib/systemd/system and its
-# udev /usr/lib/udev/rules.d on their search paths, merged /usr or not, and
-# its lintian accepts both places. A bookworm system whose /usr is not
-# merged mounts /usr from the initramfs, before udev and systemd read them.
-# Given by hand, so that every architecture's package has the same layout
-# whatever pkg-config on the build machine knows of the target. The boot
-# tests boot and lint this package on both releases.
+# (aliased-location: /lib is only a link to /usr/lib there). bookworm's
+# lintian accepts /usr/lib, and its systemd and udev read it: systemd 252
+# lists /usr/lib/systemd/system among its unit paths, and its udevadm names
+# /usr/lib/udev/rules.d, not /lib/udev/rules.d, among its rules
+# directories. A bookworm system has a merged /usr anyway: its
+# init-system-helpers depends on usrmerge (which merges it) or
+# usr-is-merged. Given by hand, so that every architecture's package has
+# the same layout whatever pkg-config on the build machine knows of the
+# target. The boot tests boot this package on bookworm, trixie and bullseye
+# and run trixie's lintian on it.
 readonly DEB_UNIT_DIR=/usr/lib/systemd/system DEB_UDEV_RULES_DIR=/usr/lib/udev/rules.d
 
 # build_deb ARCH [CMAKE ARGS...]: build/deb-ARCH/packages/pixvane_*_ARCH.deb

@@ -80,6 +80,9 @@ case_fb16_expect() {
     succeeded pixvane@16.service
     check "the journal holds the run's lines, 24 to 16" switched_lines pixvane@16.service 24 16 4194304
     depth_at_end 16
+    # Debian's udev rules give the node to the group video (gid 44 in
+    # Debian's base-passwd), the group the unit runs pixvane in.
+    check "/dev/fb0 is root:video 0660" grep -q '^crw-rw---- 1 0 44 29, *0 .* /dev/fb0$' "$(report fb0-node)"
     check "systemctl --failed lists nothing" none_failed
     reached_multi_user
     # The hardened unit in the booted system, where the depth did switch.
