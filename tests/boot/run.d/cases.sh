@@ -48,6 +48,22 @@ unprivileged() {
     }
 }
 
+# unit_complaints UNIT: what systemd said it could not use of the unit file:
+# nothing, but on bullseye, whose systemd 247 predates the value "none" of
+# RestrictAddressFamilies= and runs the unit without that setting.
+unit_complaints() {
+    local want=() got
+    [[ $rootfs_suite != bullseye ]] ||
+        want=('~^/usr/lib/systemd/system/pixvane@\.service:[0-9]+: Failed to parse address family, ignoring: none$')
+    mapfile -t got < <(grep -E '^/.*\.service:[0-9]+: ' "$(report "journal $1")")
+    ((${#got[@]} == ${#want[@]})) || {
+        printf 'got %s complaints, want %s:\n' "${#got[@]}" "${#want[@]}"
+        printf '  %s\n' "${got[@]}"
+        return 1
+    }
+    [[ ${#want[@]} == 0 || ${got[0]} =~ ${want[0]#\~} ]] || { echo "complaint: ${got[0]}"; return 1; }
+}
+
 # The facts every boot with a framebuffer and one instance that ran shows.
 ran_once_after_device() {
     local unit=$1
@@ -80,6 +96,8 @@ case_fb16_expect() {
     succeeded pixvane@16.service
     check "the journal holds the run's lines, 24 to 16" switched_lines pixvane@16.service 24 16 4194304
     depth_at_end 16
+    check "systemd took every setting of the unit, or (bullseye) all but RestrictAddressFamilies=none" \
+        unit_complaints pixvane@16.service
     # Debian's udev rules give the node to the group video (gid 44 in
     # Debian's base-passwd), the group the unit runs pixvane in.
     check "/dev/fb0 is root:video 0660" grep -q '^crw-rw---- 1 0 44 29, *0 .* /dev/fb0$' "$(report fb0-node)"
