@@ -28,6 +28,8 @@ cmake --workflow --preset boot || rc=$?
 # What each boot measured: the time to multi-user.target with and without a
 # framebuffer, the unit's exposure in the booted system.
 echo "boot: what the boots measured"
-cat build/boot/tests/boot/runs/*/summary 2>/dev/null || true
+for f in build/boot/tests/boot/runs/*/summary; do
+    [[ -f $f ]] && echo "${f%/summary}" | sed 's#.*/##' | tr '\n' '\t' && cat "$f"
+done || true
 echo "boot step took $((SECONDS - start)) s"
 exit "$rc"
