@@ -33,7 +33,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 option(PIXVANE_INSTALL_UDEV_RULE "Install the udev rule that links /dev/fb/N to /dev/fbN" ON)
-option(PIXVANE_INSTALL_SYSTEMD_UNIT "Install the systemd unit pixvane@.service" ON)
+option(PIXVANE_INSTALL_SYSTEMD_UNIT "Install the systemd unit pixvane@.service and the pixvane-group.service it requires" ON)
 option(PIXVANE_GZIP_MANPAGE "Install the manual page compressed with gzip" ON)
 
 # pkg-config's value of variable in module, as a path on the target: a
