@@ -8,7 +8,8 @@
 #
 # Options and paths, all cache variables:
 #   PIXVANE_INSTALL_UDEV_RULE     install 60-pixvane-fb.rules (ON)
-#   PIXVANE_INSTALL_SYSTEMD_UNIT  install pixvane@.service (ON)
+#   PIXVANE_INSTALL_SYSTEMD_UNIT  install pixvane@.service and the
+#                                 pixvane-group.service it requires (ON)
 #   PIXVANE_UDEV_RULES_DIR        where the rule goes
 #   PIXVANE_SYSTEMD_UNIT_DIR      where the unit goes
 #   PIXVANE_GZIP_MANPAGE          install the manual page gzip'ed (ON)
@@ -32,7 +33,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 option(PIXVANE_INSTALL_UDEV_RULE "Install the udev rule that links /dev/fb/N to /dev/fbN" ON)
-option(PIXVANE_INSTALL_SYSTEMD_UNIT "Install the systemd unit pixvane@.service" ON)
+option(PIXVANE_INSTALL_SYSTEMD_UNIT "Install the systemd unit pixvane@.service and the pixvane-group.service it requires" ON)
 option(PIXVANE_GZIP_MANPAGE "Install the manual page compressed with gzip" ON)
 
 # pkg-config's value of variable in module, as a path on the target: a
@@ -171,6 +172,10 @@ if(PIXVANE_INSTALL_SYSTEMD_UNIT)
     pixvane_install_configured(pixvane@.service.in pixvane@.service)
     pixvane_install_to("${PIXVANE_SYSTEMD_UNIT_DIR}" systemd systemdsystemunitdir ""
                        lib/systemd/system ${pixvane_dist_out}/pixvane@.service)
+    # The check the unit requires: that its group video exists.
+    pixvane_install_configured(pixvane-group.service.in pixvane-group.service)
+    pixvane_install_to("${PIXVANE_SYSTEMD_UNIT_DIR}" systemd systemdsystemunitdir ""
+                       lib/systemd/system ${pixvane_dist_out}/pixvane-group.service)
     # The unit's judge of a run: pixvane exits 1 whatever happened.
     pixvane_install_configured(pixvane-unit.in pixvane-unit)
     install(PROGRAMS ${pixvane_dist_out}/pixvane-unit

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The boot tests: the amd64 .deb installed with dpkg in a Debian bookworm
-# root (systemd 252) and booted in qemu, in six cases; then two busybox init
-# boots, as a Buildroot image boots, with the inittab, mdev.conf and init
-# script examples the package ships. tests/boot/run says how; the CTest
+# root (systemd 252) and booted in qemu, in eight cases; in a trixie root
+# (systemd 257) with and without a framebuffer, and trixie's lintian on it;
+# in a bullseye root (systemd 247, the oldest in the registry's reach); all
+# on bookworm's 6.1 kernel. Then two busybox init boots, as a Buildroot image
+# boots, with the inittab, mdev.conf and init script examples the package
+# ships. tests/boot/run says how; the CTest
 # label is "boot", and "cmake --workflow --preset boot" runs them.
 #
 # The boots run one at a time (the preset's jobs: 1): the boot without a
@@ -25,6 +28,8 @@ cmake --workflow --preset boot || rc=$?
 # What each boot measured: the time to multi-user.target with and without a
 # framebuffer, the unit's exposure in the booted system.
 echo "boot: what the boots measured"
-cat build/boot/tests/boot/runs/*/summary 2>/dev/null || true
+for f in build/boot/tests/boot/runs/*/summary; do
+    [[ -f $f ]] && echo "${f%/summary}" | sed 's#.*/##' | tr '\n' '\t' && cat "$f"
+done || true
 echo "boot step took $((SECONDS - start)) s"
 exit "$rc"

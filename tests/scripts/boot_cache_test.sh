@@ -3,7 +3,8 @@
 # The boot tests' cached Debian root (tests/boot/run.d/rootfs.sh), with a
 # stand-in for mmdebstrap that writes a small archive and counts its calls:
 # a complete cache is reused, and the root is made again when the apt
-# sources or the packages asked for change, when the archive is cut short or
+# sources or the packages asked for change; another suite has a root of its
+# own, from the same registry; when the archive is cut short or
 # its bytes change, and when a build was killed before it finished.
 set -euo pipefail
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -29,12 +30,13 @@ die() {
 }
 note() { echo "note: $*" >&2; }
 boot_cache=$t/cache
-boot_cache_layout=1
+boot_cache_layout=2
 # shellcheck source=../boot/run.d/rootfs.sh
 . "$src/tests/boot/run.d/rootfs.sh"
 # The machine's sources, replaced by one file of the test's own.
 echo "deb http://example.invalid/debian bookworm main" >"$t/a.list"
 rootfs_sources() { echo "$t/a.list"; }
+rootfs_host_release() { echo bookworm; }
 
 calls() { [[ -f $t/calls ]] && wc -l <"$t/calls" || echo 0; }
 # prepare WANT_CALLS WHAT: runs rootfs_prepare in a subshell (its lock is
@@ -47,31 +49,41 @@ prepare() {
 prepare 1 "an empty cache"
 rootfs_ready || fail "the cache is not complete after a build"
 grep -q -- '--format=tar' "$t/calls" || fail "mmdebstrap was not asked for a tar archive"
-grep -q -- "$t/a.list" "$t/calls" || fail "mmdebstrap was not given the apt sources"
-[[ $(cat "$boot_cache/rootfs.packages") == "systemd 252.1,udev 252.1" ]] ||
-    fail "the packages recorded: $(cat "$boot_cache/rootfs.packages")"
+grep -q -- " bookworm $t/cache/bookworm/rootfs.tar.tmp deb http://example.invalid/debian bookworm main$" "$t/calls" ||
+    fail "mmdebstrap was not given the suite and the machine's source: $(cat "$t/calls")"
+[[ $(cat "$boot_cache/bookworm/rootfs.packages") == "systemd 252.1,udev 252.1,/lib apart from /usr/lib" ]] ||
+    fail "the packages recorded: $(cat "$boot_cache/bookworm/rootfs.packages")"
 prepare 1 "a complete cache"
 
-echo "deb http://example.invalid/debian bookworm main contrib" >"$t/a.list"
+echo "deb http://example.invalid/debian2 bookworm main" >"$t/a.list"
 rootfs_ready && fail "changed sources still match the cache"
 prepare 2 "changed apt sources"
 
 rootfs_packages=$rootfs_packages,less
 prepare 3 "another package list"
 
-truncate -s -1 "$boot_cache/rootfs.tar"
+truncate -s -1 "$boot_cache/bookworm/rootfs.tar"
 rootfs_ready && fail "a truncated archive is taken as complete"
 prepare 4 "a truncated archive"
 
 # Same size, other bytes: only the checksum tells.
-printf 'X' | dd of="$boot_cache/rootfs.tar" bs=1 seek=600 conv=notrunc status=none
+printf 'X' | dd of="$boot_cache/bookworm/rootfs.tar" bs=1 seek=600 conv=notrunc status=none
 prepare 5 "an archive whose bytes changed"
 
 # A build killed halfway: no key written.
-rm -f "$boot_cache/rootfs.key"
+rm -f "$boot_cache/bookworm/rootfs.key"
 rootfs_ready && fail "a cache without its key is taken as complete"
 prepare 6 "a build that did not finish"
 prepare 6 "the cache after all that"
+
+# Another release: its own root, the machine's source with its suite.
+rootfs_use trixie
+rootfs_ready && fail "the bookworm root is taken for trixie's"
+prepare 7 "another suite"
+tail -n 1 "$t/calls" | grep -q -- " trixie $t/cache/trixie/rootfs.tar.tmp deb http://example.invalid/debian2 trixie main$" ||
+    fail "trixie's root was not made from the machine's registry: $(tail -n 1 "$t/calls")"
+rootfs_use bookworm
+prepare 7 "the bookworm root, still there"
 
 if ((failures)); then
     echo "$failures failure(s)" >&2

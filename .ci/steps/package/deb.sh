@@ -3,11 +3,19 @@
 # The Debian packages: build, lintian, control fields, contents, binaries, a run from each.
 # Sourced by .ci/steps/package.sh, which defines check, die, SRC and TMP.
 
-# Where Debian bookworm keeps units and udev rules: its debhelper (13.11)
-# installs them to /lib/systemd/system and /lib/udev/rules.d, and so does its
-# systemd. Given by hand, so that every architecture's package has the same
-# layout whatever pkg-config on the build machine knows of the target.
-readonly DEB_UNIT_DIR=/lib/systemd/system DEB_UDEV_RULES_DIR=/lib/udev/rules.d
+# Where the unit and the rule go: /usr/lib, in one package for Debian 12
+# "bookworm" and 13 "trixie". trixie's lintian rejects files under /lib
+# (aliased-location: /lib is only a link to /usr/lib there). bookworm's
+# lintian accepts /usr/lib, and its systemd and udev read it: systemd 252
+# lists /usr/lib/systemd/system among its unit paths, and its udevadm names
+# /usr/lib/udev/rules.d, not /lib/udev/rules.d, among its rules
+# directories. A bookworm system has a merged /usr anyway: its
+# init-system-helpers depends on usrmerge (which merges it) or
+# usr-is-merged. Given by hand, so that every architecture's package has
+# the same layout whatever pkg-config on the build machine knows of the
+# target. The boot tests boot this package on bookworm, trixie and bullseye
+# and run trixie's lintian on it.
+readonly DEB_UNIT_DIR=/usr/lib/systemd/system DEB_UDEV_RULES_DIR=/usr/lib/udev/rules.d
 
 # build_deb ARCH [CMAKE ARGS...]: build/deb-ARCH/packages/pixvane_*_ARCH.deb
 build_deb() {
@@ -86,6 +94,7 @@ deb_contents() {
     for p in ./usr/share/man/man8/pixvane.8.gz \
         ".$DEB_UDEV_RULES_DIR/60-pixvane-fb.rules" \
         ".$DEB_UNIT_DIR/pixvane@.service" \
+        ".$DEB_UNIT_DIR/pixvane-group.service" \
         ./usr/share/doc/pixvane/copyright \
         ./usr/share/doc/pixvane/changelog.gz \
         ./usr/share/doc/pixvane/examples/mdev.conf \
@@ -95,7 +104,8 @@ deb_contents() {
         grep -Eq "^-rw-r--r-- root/root .* ${p//./\\.}$" <<<"$list" || die "no 0644 file $p"
     done
     ! grep -Eq '\./usr/local/|\.8$' <<<"$list" || die "a file under /usr/local or an uncompressed page"
-    # Each file once: no unit or rule left in the /usr/lib of a merged /usr.
+    ! grep -Eq ' \./lib/' <<<"$list" || die "a file under /lib, trixie's aliased location: $list"
+    # Each file once, and nothing under /lib, which is /usr/lib on a merged /usr.
     (($(grep -c -e '/pixvane@\.service$' -e '/60-pixvane-fb\.rules$' <<<"$list") == 2)) ||
         die "the unit or the rule twice: $list"
 

@@ -32,12 +32,15 @@ expect_install() {
         "$prefix/share/doc/pixvane/examples/pixvane.init" \
         "$prefix/libexec/pixvane/pixvane-unit" \
         "$rules/60-pixvane-fb.rules" \
-        "$units/pixvane@.service" | sort)
+        "$units/pixvane@.service" \
+        "$units/pixvane-group.service" | sort)
     got=$(cd "$stage" && find . -type f | sed 's#^\.##' | sort)
     [[ $got == "$want" ]] || die "installed files differ:" "$(diff <(echo "$want") <(echo "$got"))"
     [[ -x $stage$prefix/sbin/pixvane ]] || die "$prefix/sbin/pixvane is not executable"
     grep -qx "ExecStart=$prefix/libexec/pixvane/pixvane-unit %i" "$stage$units/pixvane@.service" ||
         die "the unit does not start the wrapper in $prefix/libexec/pixvane"
+    grep -qx "ExecStart=$prefix/libexec/pixvane/pixvane-unit --group video" "$stage$units/pixvane-group.service" ||
+        die "the group check does not start the wrapper in $prefix/libexec/pixvane"
     grep -qF "$prefix/sbin/pixvane \"\$@\"" "$stage$prefix/libexec/pixvane/pixvane-unit" ||
         die "the wrapper does not run $prefix/sbin/pixvane"
     # Debian's own copyright stays in the package; the licence is there.

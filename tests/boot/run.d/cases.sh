@@ -6,7 +6,7 @@
 # beforehand. Sourced by the runner; the helpers are in systemd.sh and
 # report.sh.
 
-systemd_cases=(fb16 nofb refused default-late outofrange two privatedevices)
+systemd_cases=(fb16 nofb refused default-late outofrange two privatedevices novideo)
 
 # tool_lines UNIT LINE...: the banner and the QUIL_VO lines in the unit's
 # journal are exactly LINE... in this order; a LINE that starts with ~ is an
@@ -48,6 +48,22 @@ unprivileged() {
     }
 }
 
+# unit_complaints UNIT: what systemd said it could not use of the unit file:
+# nothing, but on bullseye, whose systemd 247 predates the value "none" of
+# RestrictAddressFamilies= and runs the unit without that setting.
+unit_complaints() {
+    local want=() got
+    [[ $rootfs_suite != bullseye ]] ||
+        want=('~^/usr/lib/systemd/system/pixvane@\.service:[0-9]+: Failed to parse address family, ignoring: none$')
+    mapfile -t got < <(grep -E '^/.*\.service:[0-9]+: ' "$(report "journal $1")")
+    ((${#got[@]} == ${#want[@]})) || {
+        printf 'got %s complaints, want %s:\n' "${#got[@]}" "${#want[@]}"
+        printf '  %s\n' "${got[@]}"
+        return 1
+    }
+    [[ ${#want[@]} == 0 || ${got[0]} =~ ${want[0]#\~} ]] || { echo "complaint: ${got[0]}"; return 1; }
+}
+
 # The facts every boot with a framebuffer and one instance that ran shows.
 ran_once_after_device() {
     local unit=$1
@@ -80,6 +96,11 @@ case_fb16_expect() {
     succeeded pixvane@16.service
     check "the journal holds the run's lines, 24 to 16" switched_lines pixvane@16.service 24 16 4194304
     depth_at_end 16
+    check "systemd took every setting of the unit, or (bullseye) all but RestrictAddressFamilies=none" \
+        unit_complaints pixvane@16.service
+    # Debian's udev rules give the node to the group video (gid 44 in
+    # Debian's base-passwd), the group the unit runs pixvane in.
+    check "/dev/fb0 is root:video 0660" grep -q '^crw-rw---- 1 0 44 29, *0 .* /dev/fb0$' "$(report fb0-node)"
     check "systemctl --failed lists nothing" none_failed
     reached_multi_user
     # The hardened unit in the booted system, where the depth did switch.
@@ -215,5 +236,32 @@ case_privatedevices_expect() {
     check "pixvane@16.service ended failed" eq "$(prop pixvane@16.service ActiveState)" failed
     depth_at_end 24
     check "systemctl --failed lists pixvane@16.service alone" only_failed pixvane@16.service
+    reached_multi_user
+}
+
+# An image with no group video (as images built without Debian's base
+# groups are): systemd cannot give the unit its SupplementaryGroups=, and
+# /dev/fb0 stays root:root 0600, which no dynamic user reaches. The unit
+# must not end skipped, as if another instance had run: the check it
+# requires fails, naming the group.
+case_novideo_setup() {
+    vfb_at_boot 24
+    enable_units pixvane@16.service
+    # Out of the group files, and of systemd-sysusers', which would add the
+    # group back at boot.
+    sed -i '/^video:/d' "$root/etc/group" "$root/etc/gshadow"
+    sed -i '/^g video /d' "$root/usr/lib/sysusers.d/"*.conf
+    report_units pixvane@16.service pixvane-group.service
+}
+case_novideo_expect() {
+    check "pixvane never ran" eq "$(count_in_journal pixvane@16.service 'Pixvane by Qor-EN')" 0
+    check "pixvane-group.service names the missing group" in_journal pixvane-group.service \
+        'there is no group video: pixvane@.service opens /dev/fb0 through it (SupplementaryGroups=video), and cannot run without it'
+    check "pixvane-group.service ended failed" \
+        eq "$(prop pixvane-group.service ActiveState)/$(prop pixvane-group.service Result)" failed/exit-code
+    check "pixvane@16.service did not start: its dependency failed" \
+        eq "$(prop pixvane@16.service ActiveState)/$(prop pixvane@16.service InactiveExitTimestampMonotonic)" inactive/0
+    check "systemctl --failed lists pixvane-group.service alone" only_failed pixvane-group.service
+    depth_at_end 24
     reached_multi_user
 }

@@ -1,11 +1,12 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
-# boot: the Debian root file system the systemd boots start from, kept as a
-# tar archive in the cache and made again when what it is made from changes.
-# Sourced by the runner, which defines die, note, here and the cache paths.
+# boot: the Debian root file systems the systemd boots start from, one per
+# suite, kept as tar archives in the cache and made again when what they are
+# made from changes. Sourced by the runner, which defines die, note, here and
+# the cache paths.
 
-# What the root is made of. Changing any of it, or the machine's apt
-# sources, makes a new root on the next prepare.
+# What the boot root is made of. Changing any of it, or the machine's apt
+# sources, makes a new root on the next prepare. rootfs_use picks the suite.
 rootfs_suite=bookworm
 rootfs_packages=systemd,systemd-sysv,udev,kmod
 # Documentation and translations are of no use in a VM that lives for 30 s,
@@ -17,6 +18,17 @@ rootfs_dpkgopts=(
     'path-exclude=/usr/share/info/*'
 )
 
+# rootfs_use SUITE [PACKAGES NAME]: the root the next calls build or read:
+# SUITE's boot root, or a root of PACKAGES kept under NAME (the suite's
+# lintian, which every boot would otherwise pack and load). Each root has a
+# cache directory of its own.
+rootfs_use() {
+    rootfs_suite=$1
+    rootfs_packages=${2:-$rootfs_packages}
+    rootfs_cache=$boot_cache/${3:-$1}
+}
+rootfs_use bookworm
+
 # The machine's own apt sources: the registry it can reach. Files that are
 # switched off (another suffix) are not sources to apt either.
 rootfs_sources() {
@@ -27,23 +39,50 @@ rootfs_sources() {
     return 0
 }
 
+# The suite's sources, one "deb URI SUITE main" line each: every Debian
+# source of the machine for its own release (RELEASE, RELEASE-updates,
+# RELEASE-security), with the suite put in place of the release; other
+# registries are left out. Debian's suites share the registry's layout.
+rootfs_host_release() { (. /etc/os-release && echo "${VERSION_CODENAME:-}"); }
+rootfs_mirrors() {
+    local host
+    host=$(rootfs_host_release)
+    [[ -n $host ]] || die "no VERSION_CODENAME in /etc/os-release"
+    rootfs_sources | while IFS= read -r f; do cat "$f"; echo; done |
+        awk -v host="$host" -v suite="$rootfs_suite" '
+            function emit(uri, s) {
+                if (s == host || s == host "-updates" || s == host "-security")
+                    print "deb " uri " " suite substr(s, length(host) + 1) " main"
+            }
+            function flush(   i, j, u, w) {
+                if (is_deb) {
+                    nu = split(uris, u, " "); nw = split(suites, w, " ")
+                    for (i = 1; i <= nu; i++) for (j = 1; j <= nw; j++) emit(u[i], w[j])
+                }
+                is_deb = 0; uris = ""; suites = ""
+            }
+            /^[ \t]*$/ { flush(); next }
+            /^Types:/ { is_deb = ($0 ~ /[ \t]deb([ \t]|$)/) }
+            /^URIs:/ { uris = substr($0, 6) }
+            /^Suites:/ { suites = substr($0, 8) }
+            $1 == "deb" { l = $0; gsub(/\[[^]]*\]/, "", l); split(l, a, " "); emit(a[2], a[3]) }
+            END { flush() }' | sort -u
+}
+
 # One line that changes whenever the root would come out otherwise.
 rootfs_key() {
-    local f
     {
         echo "layout=$boot_cache_layout suite=$rootfs_suite variant=minbase include=$rootfs_packages"
         printf 'dpkgopt=%s\n' "${rootfs_dpkgopts[@]}"
-        while IFS= read -r f; do
-            echo "source $f $(sha256sum <"$f" | cut -d' ' -f1)"
-        done < <(rootfs_sources)
+        rootfs_mirrors
     } | sha256sum | cut -d' ' -f1
 }
 
 rootfs_ready() {
-    [[ -f $boot_cache/rootfs.key && $(cat "$boot_cache/rootfs.key") == "$(rootfs_key)" &&
-        -f $boot_cache/rootfs.sha256 && -s $boot_cache/rootfs.tar ]] || return 1
+    [[ -f $rootfs_cache/rootfs.key && $(cat "$rootfs_cache/rootfs.key") == "$(rootfs_key)" &&
+        -f $rootfs_cache/rootfs.sha256 && -s $rootfs_cache/rootfs.tar ]] || return 1
     # Size first: a copy cut short is the usual damage, and checking it is free.
-    [[ $(stat -c %s "$boot_cache/rootfs.tar") == "$(cut -d' ' -f2 "$boot_cache/rootfs.sha256")" ]]
+    [[ $(stat -c %s "$rootfs_cache/rootfs.tar") == "$(cut -d' ' -f2 "$rootfs_cache/rootfs.sha256")" ]]
 }
 
 # Builds the root into the cache unless the one there was made from the same
@@ -52,34 +91,42 @@ rootfs_ready() {
 rootfs_prepare() {
     local -a sources opts=()
     local o start=$SECONDS
-    mkdir -p "$boot_cache"
-    exec {rootfs_lock}>"$boot_cache/.lock"
+    mkdir -p "$rootfs_cache"
+    exec {rootfs_lock}>"$rootfs_cache/.lock"
     flock -x "$rootfs_lock"
     # Each boot checks the archive's size; prepare checks its checksum too.
     if rootfs_ready; then
-        if [[ $(sha256sum <"$boot_cache/rootfs.tar" | cut -d' ' -f1) == "$(cut -d' ' -f1 "$boot_cache/rootfs.sha256")" ]]; then
-            note "root file system: reused ($boot_cache/rootfs.tar, $(cat "$boot_cache/rootfs.packages"))"
+        if [[ $(sha256sum <"$rootfs_cache/rootfs.tar" | cut -d' ' -f1) == "$(cut -d' ' -f1 "$rootfs_cache/rootfs.sha256")" ]]; then
+            note "root file system: reused ($rootfs_cache/rootfs.tar: $(cat "$rootfs_cache/rootfs.packages"))"
             return 0
         fi
-        note "root file system: $boot_cache/rootfs.tar has changed (its checksum differs); building it again"
-    elif [[ -e $boot_cache/rootfs.tar ]]; then
+        note "root file system: $rootfs_cache/rootfs.tar has changed (its checksum differs); building it again"
+    elif [[ -e $rootfs_cache/rootfs.tar ]]; then
         note "root file system: the one in the cache is incomplete or made from other inputs; building it again"
     fi
-    mapfile -t sources < <(rootfs_sources)
-    ((${#sources[@]})) || die "no apt sources on this machine to build the root file system from"
+    mapfile -t sources < <(rootfs_mirrors)
+    ((${#sources[@]})) || die "no Debian sources on this machine to build the $rootfs_suite root from"
     for o in "${rootfs_dpkgopts[@]}"; do opts+=(--dpkgopt="$o"); done
-    rm -f "$boot_cache/rootfs.key"
+    rm -f "$rootfs_cache/rootfs.key"
     note "root file system: building with mmdebstrap ($rootfs_suite, $rootfs_packages)"
     mmdebstrap --quiet --format=tar --variant=minbase --include="$rootfs_packages" "${opts[@]}" \
-        "$rootfs_suite" "$boot_cache/rootfs.tar.tmp" "${sources[@]}" ||
+        "$rootfs_suite" "$rootfs_cache/rootfs.tar.tmp" "${sources[@]}" ||
         die "mmdebstrap could not build the root file system"
-    mv "$boot_cache/rootfs.tar.tmp" "$boot_cache/rootfs.tar"
-    printf '%s %s\n' "$(sha256sum <"$boot_cache/rootfs.tar" | cut -d' ' -f1)" \
-        "$(stat -c %s "$boot_cache/rootfs.tar")" >"$boot_cache/rootfs.sha256"
-    # What went in, for the log of every later run.
-    tar -xOf "$boot_cache/rootfs.tar" ./var/lib/dpkg/status |
-        awk '$1 == "Package:" { p = $2 } $1 == "Version:" && (p == "systemd" || p == "udev") { print p, $2 }' |
-        paste -sd, >"$boot_cache/rootfs.packages"
-    rootfs_key >"$boot_cache/rootfs.key"
-    note "root file system: built in $((SECONDS - start)) s ($(cat "$boot_cache/rootfs.packages"))"
+    mv "$rootfs_cache/rootfs.tar.tmp" "$rootfs_cache/rootfs.tar"
+    printf '%s %s\n' "$(sha256sum <"$rootfs_cache/rootfs.tar" | cut -d' ' -f1)" \
+        "$(stat -c %s "$rootfs_cache/rootfs.tar")" >"$rootfs_cache/rootfs.sha256"
+    # What went in, for the log of every later run, and whether /lib is
+    # /usr/lib (merged /usr) or a directory of its own.
+    {
+        tar -xOf "$rootfs_cache/rootfs.tar" ./var/lib/dpkg/status |
+            awk '$1 == "Package:" { p = $2 }
+                $1 == "Version:" && (p == "systemd" || p == "udev" || p == "lintian") { print p, $2 }'
+        if tar -tvf "$rootfs_cache/rootfs.tar" ./lib 2>/dev/null | grep -q '^l'; then
+            echo "merged /usr"
+        else
+            echo "/lib apart from /usr/lib"
+        fi
+    } | paste -sd, >"$rootfs_cache/rootfs.packages"
+    rootfs_key >"$rootfs_cache/rootfs.key"
+    note "root file system: built in $((SECONDS - start)) s ($(cat "$rootfs_cache/rootfs.packages"))"
 }

@@ -38,7 +38,7 @@ report_security() { printf '%s\n' "$@" >>"$root/etc/boot-test/security"; }
 systemd_image() {
     root=$tmp/root
     mkdir -p "$root"
-    tar -xf "$boot_cache/rootfs.tar" -C "$root" --numeric-owner || die "unpacking the root failed"
+    tar -xf "$rootfs_cache/rootfs.tar" -C "$root" --numeric-owner || die "unpacking the root failed"
     cp "$deb" "$root/tmp/pixvane.deb"
     chroot "$root" dpkg -i /tmp/pixvane.deb >"$out/dpkg.log" 2>&1 || {
         cat "$out/dpkg.log" >&2
@@ -77,7 +77,7 @@ systemd_times() {
 systemd_boot() {
     declare -F "case_${case_name}_setup" >/dev/null || usage_error "no systemd case $case_name (cases: ${systemd_cases[*]})"
     vm_kernel
-    rootfs_ready || die "no complete root file system in $boot_cache: run '$0 prepare' first"
+    rootfs_ready || die "no complete root file system in $rootfs_cache: run '$0 prepare' first"
     tmp=$(mktemp -d "${TMPDIR:-/tmp}/boot.XXXXXX")
     # shellcheck disable=SC2064 # expand now
     trap "rm -rf '$tmp'" EXIT
