@@ -70,3 +70,10 @@ check_style() {
         /usr/bin/python3 "$2/utils/check-package" -b $(find . -type f) 2>&1 | tee /dev/stderr |
         grep -qx "0 warnings generated"' _ "$project" "$cache/buildroot-$br_version"
 }
+
+# The template in the source tree, copied as it is, refuses to run.
+check_template() {
+    case_name=template boot_dir=$outdir
+    check "dist/pixvane.init.in run as it is fails, saying why" bash -c \
+        '! out=$(sh "$1" start 2>&1) && [[ $out == *"an unfilled template"* ]]' _ "$project/dist/pixvane.init.in"
+}

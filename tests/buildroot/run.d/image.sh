@@ -52,19 +52,16 @@ br_configure() {
 }
 
 # What a build's output depends on, as one checksum: Buildroot, the host
-# sources, the toolchain, the runner's build code and every file of the
-# checkout that Buildroot copies (less build/).
+# sources, the toolchain, the runner's build code and the checkout's files
+# but those a build with BUILD_TESTING off does not read (tests/, CI, README).
 build_key() {
     {
         cat "$cache/buildroot-$br_version/.pixvane-ready" "$cache/src/.pixvane-ready" \
             "$cache/toolchain/.pixvane-ready" "$here/run.d/image.sh" "$here/run.d/prepare.sh"
-        (cd "$project" && git ls-files -co --exclude-standard -z -- . ':!build' |
+        (cd "$project" && git ls-files -co --exclude-standard -z -- . ':!build' ':!tests' ':!.ci' ':!README.md' |
             xargs -0 sha256sum 2>/dev/null)
     } | sha256sum | cut -d' ' -f1
 }
-
-# pixvane's files in OUT's target/, as Buildroot listed them.
-pixvane_files() { sed -n 's/^pixvane,\.\///p' "$1/build/packages-file-list.txt"; }
 
 # The busybox images: devtmpfs (Buildroot's default /dev) first, its target/
 # kept as images/devtmpfs; then the same output switched to mdev, busybox
