@@ -51,30 +51,76 @@ br_configure() {
     done >"$out/local.mk"
 }
 
-# What a build's output depends on, as one checksum: Buildroot, the host
-# sources, the toolchain, the runner's build code and the checkout's files
-# but those a build with BUILD_TESTING off does not read (tests/, CI, README).
+# Bumped when the builds below change what they do.
+build_layout=1
+
+# What a build's output depends on, as two checksums. base: Buildroot, the
+# host sources, the toolchain and the configuration; a change builds
+# everything again. tree: the checkout's files but those a build with
+# BUILD_TESTING off does not read (tests/, CI, README); a change builds
+# pixvane again.
 build_key() {
-    {
+    case "$1" in
+    base)
         cat "$cache/buildroot-$br_version/.pixvane-ready" "$cache/src/.pixvane-ready" \
-            "$cache/toolchain/.pixvane-ready" "$here/run.d/image.sh" "$here/run.d/prepare.sh"
+            "$cache/toolchain/.pixvane-ready"
+        ls "$cache/src/dl"
+        br_defconfig "$build_layout"
+        ;;
+    tree)
         (cd "$project" && git ls-files -co --exclude-standard -z -- . ':!build' ':!tests' ':!.ci' ':!README.md' |
             xargs -0 sha256sum 2>/dev/null)
-    } | sha256sum | cut -d' ' -f1
+        ;;
+    esac | sha256sum | cut -d' ' -f1
+}
+
+# up_to_date OUT: says so when OUT was built from this base and tree; 1
+# when only the tree changed; 2 when it must be built from nothing.
+up_to_date() {
+    [[ -f $1/.pixvane-base && $(cat "$1/.pixvane-base") == "$(build_key base)" ]] || return 2
+    [[ -f $1/.pixvane-tree && $(cat "$1/.pixvane-tree") == "$(build_key tree)" ]] || return 1
+}
+keys_done() { build_key base >"$1/.pixvane-base" && build_key tree >"$1/.pixvane-tree"; }
+
+# pixvane's files in OUT's target/, as Buildroot listed them when it
+# installed the package.
+pixvane_files() { cat "$1"/build/pixvane-*/.files-list.txt 2>/dev/null | sed -n 's/^pixvane,\.\///p'; }
+
+# pixvane_again OUT [TARGET]: the checkout changed; its files leave OUT's
+# target/ (a file the new build no longer installs must not stay), and the
+# package is built again.
+pixvane_again() {
+    local out=$1 f
+    shift
+    while read -r f; do rm -f "$out/target/$f" "${@/%//$f}"; done < <(pixvane_files "$out")
+    br_make "$out" pixvane-dirclean >/dev/null
 }
 
 # The busybox images: devtmpfs (Buildroot's default /dev) first, its target/
 # kept as images/devtmpfs; then the same output switched to mdev, busybox
 # reconfigured (which installs S10mdev and mdev.conf), kept as images/mdev.
-# Reused whole while the key holds; built again from nothing when it changes.
+# When only the checkout changed, pixvane is built again in the output (now
+# mdev) and its files replace the old ones in both images: nothing it
+# installs depends on the /dev manager.
 build_busybox_images() {
-    local out=$cache/out-busybox key start=$SECONDS
-    key=$(build_key)
-    if [[ -f $out/.pixvane-key && $(cat "$out/.pixvane-key") == "$key" &&
-        -d $cache/images/devtmpfs && -d $cache/images/mdev ]]; then
-        note "busybox images: reused (key ${key:0:12})"
+    local out=$cache/out-busybox state=0 start=$SECONDS
+    [[ -d $cache/images/devtmpfs && -d $cache/images/mdev ]] || state=2
+    ((state)) || up_to_date "$out" || state=$?
+    case $state in
+    0)
+        note "busybox images: reused"
         return
-    fi
+        ;;
+    1)
+        pixvane_again "$out" "$cache/images/devtmpfs"
+        br_make "$out" >"$out/build-again.log" 2>&1 || die "pixvane failed to build again (log: $out/build-again.log)"
+        rm -rf "$cache/images/mdev" && cp -a "$out/target" "$cache/images/mdev"
+        (cd "$out/target" && pixvane_files "$out" | xargs -r cp -a --parents -t "$cache/images/devtmpfs")
+        note "busybox images: pixvane built again in $((SECONDS - start)) s"
+        keys_done "$out"
+        return
+        ;;
+    esac
     rm -rf "$out" "$cache/images/devtmpfs" "$cache/images/mdev"
     mkdir -p "$cache/images"
     br_configure "$out" BR2_INIT_BUSYBOX=y BR2_ROOTFS_DEVICE_CREATION_DYNAMIC_DEVTMPFS=y \
@@ -89,22 +135,27 @@ build_busybox_images() {
         die "the mdev image failed to build (log: $out/build-mdev.log)"
     cp -a "$out/target" "$cache/images/mdev"
     note "mdev image built in $((SECONDS - start)) s"
-    echo "$key" >"$out/.pixvane-key"
+    keys_done "$out"
 }
 
 # With systemd as init, only the package and what it depends on: systemd
 # itself needs downloads. Its target/ is then only pixvane's, the skeleton's
 # and the toolchain's.
 build_systemd_package() {
-    local out=$cache/out-systemd key start=$SECONDS
-    key=$(build_key)
-    if [[ -f $out/.pixvane-key && $(cat "$out/.pixvane-key") == "$key" ]]; then
-        note "systemd package: reused (key ${key:0:12})"
+    local out=$cache/out-systemd state=0 start=$SECONDS
+    up_to_date "$out" || state=$?
+    case $state in
+    0)
+        note "systemd package: reused"
         return
-    fi
-    rm -rf "$out"
-    br_configure "$out" BR2_INIT_SYSTEMD=y BR2_PACKAGE_PIXVANE_BOOT_BPP=16
+        ;;
+    1) pixvane_again "$out" ;;
+    2)
+        rm -rf "$out"
+        br_configure "$out" BR2_INIT_SYSTEMD=y BR2_PACKAGE_PIXVANE_BOOT_BPP=16
+        ;;
+    esac
     br_make "$out" pixvane >"$out/build.log" 2>&1 || die "make pixvane with systemd failed (log: $out/build.log)"
     note "systemd package built in $((SECONDS - start)) s"
-    echo "$key" >"$out/.pixvane-key"
+    keys_done "$out"
 }
