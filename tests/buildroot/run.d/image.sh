@@ -30,7 +30,7 @@ EOF2
 br_make() { # OUT ARG...
     local out=$1
     shift
-    FORCE_UNSAFE_CONFIGURE=1 nice make -C "$cache/buildroot-$br_version" O="$out" \
+    FORCE_UNSAFE_CONFIGURE=1 make -C "$cache/buildroot-$br_version" O="$out" \
         BR2_EXTERNAL="$project/buildroot" BR2_JLEVEL="$(nproc)" "$@"
 }
 
@@ -76,11 +76,14 @@ build_key() {
 
 # up_to_date OUT: says so when OUT was built from this base and tree; 1
 # when only the tree changed; 2 when it must be built from nothing.
+# The keys are taken before the build, so that an edit made while it runs
+# is seen by the next run.
 up_to_date() {
-    [[ -f $1/.pixvane-base && $(cat "$1/.pixvane-base") == "$(build_key base)" ]] || return 2
-    [[ -f $1/.pixvane-tree && $(cat "$1/.pixvane-tree") == "$(build_key tree)" ]] || return 1
+    base_key=$(build_key base) tree_key=$(build_key tree)
+    [[ -f $1/.pixvane-base && $(cat "$1/.pixvane-base") == "$base_key" ]] || return 2
+    [[ -f $1/.pixvane-tree && $(cat "$1/.pixvane-tree") == "$tree_key" ]] || return 1
 }
-keys_done() { build_key base >"$1/.pixvane-base" && build_key tree >"$1/.pixvane-tree"; }
+keys_done() { echo "$base_key" >"$1/.pixvane-base" && echo "$tree_key" >"$1/.pixvane-tree"; }
 
 # pixvane's files in OUT's target/, as Buildroot listed them when it
 # installed the package.
@@ -104,8 +107,8 @@ pixvane_again() {
 # installs depends on the /dev manager.
 build_busybox_images() {
     local out=$cache/out-busybox state=0 start=$SECONDS
+    up_to_date "$out" || state=$?
     [[ -d $cache/images/devtmpfs && -d $cache/images/mdev ]] || state=2
-    ((state)) || up_to_date "$out" || state=$?
     case $state in
     0)
         note "busybox images: reused"
@@ -138,6 +141,21 @@ build_busybox_images() {
     keys_done "$out"
 }
 
+# host-tar takes minutes and comes out the same in every output here (Debian's
+# source, the build machine's compiler, no option of the image; nothing of
+# it points into the output but its locale directory), so a new output takes
+# the busybox output's: its build directory with the stamps, and the files
+# it installed, as Buildroot listed them.
+seed_host_tar() { # FROM TO
+    local from=$1 to=$2 d
+    d=$(cd "$from/build" 2>/dev/null && echo host-tar-*)
+    [[ -f $from/build/$d/.stamp_host_installed ]] || return 0
+    mkdir -p "$to/build" "$to/host"
+    cp -a "$from/build/$d" "$to/build/"
+    (cd "$from/host" && sed -n 's/^host-tar,\.\///p' "$from/build/$d/.files-list-host.txt" |
+        xargs -r cp -a --parents -t "$to/host")
+}
+
 # With systemd as init, only the package and what it depends on: systemd
 # itself needs downloads. Its target/ is then only pixvane's, the skeleton's
 # and the toolchain's.
@@ -153,6 +171,7 @@ build_systemd_package() {
     2)
         rm -rf "$out"
         br_configure "$out" BR2_INIT_SYSTEMD=y BR2_PACKAGE_PIXVANE_BOOT_BPP=16
+        seed_host_tar "$cache/out-busybox" "$out"
         ;;
     esac
     br_make "$out" pixvane >"$out/build.log" 2>&1 || die "make pixvane with systemd failed (log: $out/build.log)"

@@ -45,6 +45,8 @@ prepare_host_sources() {
     for p in $list; do
         dpkg-source --no-check -x "$src"/dl/"${p}"_*.dsc "$src/$p" >/dev/null || die "could not unpack $p"
     done
+    # Debian's patchelf source has no configure script; Buildroot's tarball does.
+    (cd "$src/patchelf" && ./bootstrap.sh) >/dev/null 2>&1 || die "autoreconf of patchelf failed"
     echo "$list" >"$src/.pixvane-ready"
 }
 
@@ -75,7 +77,7 @@ prepare_toolchain() {
 
 prepare_all() {
     scripts/bootstrap build-essential g++-aarch64-linux-gnu rsync cpio unzip bc file wget \
-        dpkg-dev qemu-system-arm kmod python3-magic python3-flake8 shellcheck >&2
+        dpkg-dev autoconf automake qemu-system-arm kmod python3-magic python3-flake8 shellcheck >&2
     prepare_buildroot
     prepare_host_sources
     prepare_toolchain
