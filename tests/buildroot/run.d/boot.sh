@@ -5,8 +5,8 @@
 # Sourced by the runner, which defines die, note, cache, fbvm, outdir, and
 # sources tests/boot's vm.sh (vm_pack) and report.sh (check, eq).
 
-# case: image | vfb options, empty for no framebuffer | when the board's
-# S10modules loads it | depth in /etc/default/pixvane | what the case catches
+# case: image | vfb options, empty for no framebuffer | when it is loaded |
+# depth in /etc/default/pixvane | what the case catches
 boot_cases=(
     "devtmpfs|devtmpfs|vfb_enable=1 videomemorysize=4194304 mode_option=640x480-24|now|16|a devtmpfs /dev without /dev/fb/0"
     "stale|devtmpfs|vfb_enable=1 videomemorysize=4194304 mode_option=640x480-24|now|16|a dangling /dev/fb/0 left from before"
@@ -17,8 +17,10 @@ boot_cases=(
 )
 
 # boot_root IMAGE VFB WHEN BPP: the image's target/ as a bootable initramfs
-# tree in $root, with vfb.ko where modprobe finds it, its options in
-# /etc/modprobe.d, the board's S10modules, and a last script that reports.
+# tree in $root, with vfb.ko where modprobe finds it and its options in
+# /etc/modprobe.d. "now": Buildroot's own S11modules loads it from
+# /etc/modules-load.d, before S11pixvane; "late": a board script loads it
+# 2 s after rcS went on. A last script reports and powers off.
 boot_root() {
     local image=$1 vfb=$2 when=$3 bpp=$4 release
     release=$("$fbvm" path --arch arm64 release)
@@ -26,30 +28,41 @@ boot_root() {
     # What Buildroot's cpio image adds: an /init that mounts devtmpfs.
     install -m 0755 "$cache/buildroot-$br_version/fs/cpio/init" "$root/init"
     install -D -m 0644 "$("$fbvm" path --arch arm64 vfb)" "$root/lib/modules/$release/extra/vfb.ko"
+    # Only vfb is there: depmod's lists of the rest stay empty.
+    touch "$root/lib/modules/$release/"modules.{order,builtin,builtin.modinfo}
     depmod -b "$root" "$release" || die "depmod failed"
     sed -i "s/^PIXVANE_BPP=.*/PIXVANE_BPP=$bpp/" "$root/etc/default/pixvane"
-    {
-        echo '#!/bin/sh'
-        echo '[ "$1" = start ] || exit 0'
-        case "$case_name" in
-        stale) echo 'mkdir -p /dev/fb && ln -s ../fb9 /dev/fb/0' ;;
-        esac
-        if [[ -n $vfb ]]; then
-            echo "echo 'options vfb $vfb' >/etc/modprobe.d/vfb.conf"
-            [[ $when == now ]] && echo 'modprobe vfb' || echo '(sleep 2; echo "boot-test: loading vfb"; modprobe vfb) &'
+    if [[ -n $vfb ]]; then
+        install -D -m 0644 /dev/stdin "$root/etc/modprobe.d/vfb.conf" <<<"options vfb $vfb"
+        if [[ $when == now ]]; then
+            install -D -m 0644 /dev/stdin "$root/etc/modules-load.d/vfb.conf" <<<vfb
+        else
+            # It notes whether S11pixvane was still running then, quietly:
+            # a line on the console would cut S11pixvane's.
+            cat >"$root/etc/init.d/S10late" <<'EOS'
+#!/bin/sh
+(
+    sleep 2
+    if ps | grep -q '[S]11pixvane'; then echo running; else echo gone; fi >/tmp/late
+    modprobe vfb
+) &
+EOS
         fi
-    } >"$root/etc/init.d/S10modules"
+    fi
+    [[ $case_name != stale ]] ||
+        printf '#!/bin/sh\nmkdir -p /dev/fb && ln -s ../fb9 /dev/fb/0\n' >"$root/etc/init.d/S10stale"
     cat >"$root/etc/init.d/S99report" <<'EOS'
 #!/bin/sh
 [ "$1" = start ] || exit 0
 echo "boot-test: bpp=$(cat /sys/class/graphics/fb0/bits_per_pixel 2>/dev/null || echo none)"
 echo "boot-test: fb/0=$(readlink /dev/fb/0)"
+[ ! -f /tmp/late ] || echo "boot-test: S11pixvane when vfb came: $(cat /tmp/late)"
 /etc/init.d/S11pixvane start >/tmp/again 2>&1
 echo "boot-test: again=$(head -n1 /tmp/again)"
 echo "boot-test: end"
 poweroff -f
 EOS
-    chmod 0755 "$root/etc/init.d/S10modules" "$root/etc/init.d/S99report"
+    chmod 0755 "$root"/etc/init.d/S*
 }
 
 console_has() { grep -qxF -- "$1" "$boot_dir/console.log"; }
@@ -81,7 +94,7 @@ boot_expect() { # BPP: what the case must show
         ;;
     esac
     [[ $case_name != late ]] ||
-        check "vfb came after S11pixvane had started" awk '/^Setting framebuffer/ { s = 1 } /^boot-test: loading vfb/ { exit !s }' "$boot_dir/console.log"
+        check "vfb came while S11pixvane was waiting" console_has 'boot-test: S11pixvane when vfb came: running'
 }
 
 # boot_case NAME: packs, boots and checks one case.
