@@ -50,13 +50,13 @@ check_release() {
         echo "buildroot: the pinned release check was not run: no $ref in this clone"
         return
     fi
-    rm -rf "$site" "$out/dl"
+    rm -rf "$site" "$out/dl" "$out"/build/pixvane-*
     "$project/scripts/release" --source "$ref" "$site" >/dev/null
     [[ -f $out/.config ]] || br_configure "$out" "BR2_PACKAGE_PIXVANE_RELEASE_SITE=\"file://$site\""
     sed -i "s|^BR2_PACKAGE_PIXVANE_RELEASE_SITE=.*|BR2_PACKAGE_PIXVANE_RELEASE_SITE=\"file://$site\"|" "$out/.config"
     check "the tarball of $ref is fetched and matches pixvane.hash" \
         br_make "$out" BR2_DL_DIR="$out/dl" pixvane-source
-    rm -rf "$out/dl"
+    rm -rf "$out/dl" "$out"/build/pixvane-*
     printf 'x' >>"$site"/pixvane-*.tar.gz
     check "a tarball that differs from pixvane.hash is refused" \
         not br_make "$out" BR2_DL_DIR="$out/dl" pixvane-source
