@@ -20,7 +20,7 @@ check_files() {
     check "busybox: /etc/default/pixvane sets 16" holds "$t/etc/default/pixvane" PIXVANE_BPP=16
     check "busybox: /etc/default/pixvane waits 5 s" holds "$t/etc/default/pixvane" PIXVANE_WAIT=5
     check "busybox: no systemd file of pixvane" nothing_of "$t" '*systemd*pixvane*'
-    check "busybox: no unit wrapper" absent "$t/usr/libexec/pixvane"
+    check "busybox: no unit wrapper" absent "$t/usr/libexec/pixvane/pixvane-unit"
     check "busybox: no udev rule" nothing_of "$t" '*/rules.d/*pixvane*'
     check "busybox: pixvane is in /usr/sbin" is_exec "$t/usr/sbin/pixvane"
     case_name=systemd-files

@@ -93,9 +93,14 @@ pixvane_files() { cat "$1"/build/pixvane-*/.files-list.txt 2>/dev/null | sed -n 
 # target/ (a file the new build no longer installs must not stay), and the
 # package is built again.
 pixvane_again() {
-    local out=$1 f
+    local out=$1 d
     shift
-    while read -r f; do rm -f "$out/target/$f" "${@/%//$f}"; done < <(pixvane_files "$out")
+    for d in "$out/target" "$@"; do
+        (cd "$d" && pixvane_files "$out" | while read -r f; do
+            rm -f "$f"
+            [[ $f != */* ]] || rmdir -p --ignore-fail-on-non-empty "${f%/*}" 2>/dev/null || true
+        done)
+    done
     br_make "$out" pixvane-dirclean >/dev/null
 }
 
