@@ -90,15 +90,16 @@ keys_done() { echo "$base_key" >"$1/.pixvane-base" && echo "$tree_key" >"$1/.pix
 pixvane_files() { cat "$1"/build/pixvane-*/.files-list.txt 2>/dev/null | sed -n 's/^pixvane,\.\///p'; }
 
 # pixvane_again OUT [TARGET]: the checkout changed; its files leave OUT's
-# target/ (a file the new build no longer installs must not stay), and the
-# package is built again.
+# target/ and TARGET (a file the new build no longer installs must not
+# stay), and the package is built again.
 pixvane_again() {
     local out=$1 d
     shift
     for d in "$out/target" "$@"; do
         (cd "$d" && pixvane_files "$out" | while read -r f; do
             rm -f "$f"
-            [[ $f != */* ]] || rmdir -p --ignore-fail-on-non-empty "${f%/*}" 2>/dev/null || true
+            # Its own directories (usr/libexec/pixvane), not the shared ones.
+            [[ ${f%/*} != *pixvane* ]] || rmdir --ignore-fail-on-non-empty "${f%/*}"
         done)
     done
     br_make "$out" pixvane-dirclean >/dev/null
