@@ -87,7 +87,7 @@ keys_done() { echo "$base_key" >"$1/.pixvane-base" && echo "$tree_key" >"$1/.pix
 
 # pixvane's files in OUT's target/, as Buildroot listed them when it
 # installed the package.
-pixvane_files() { cat "$1"/build/pixvane-*/.files-list.txt 2>/dev/null | sed -n 's/^pixvane,\.\///p'; }
+pixvane_files() { { cat "$1"/build/pixvane-*/.files-list.txt 2>/dev/null || true; } | sed -n 's/^pixvane,\.\///p'; }
 
 # pixvane_again OUT [TARGET]: the checkout changed; its files leave OUT's
 # target/ and TARGET (a file the new build no longer installs must not
