@@ -76,7 +76,7 @@ prepare_toolchain() {
 }
 
 prepare_all() {
-    scripts/bootstrap build-essential g++-aarch64-linux-gnu rsync cpio unzip bc file wget \
+    scripts/bootstrap build-essential g++-aarch64-linux-gnu rsync cpio unzip bc file wget patch bzip2 perl \
         dpkg-dev autoconf automake qemu-system-arm kmod python3-magic python3-flake8 shellcheck >&2
     prepare_buildroot
     prepare_host_sources
