@@ -37,6 +37,8 @@ PIXVANE_TREE_SRC = "\
 "
 PIXVANE_RELEASE_SRC = "${PIXVANE_RELEASE_SITE}/pixvane-${PV}.tar.gz"
 SRC_URI = "${@'${PIXVANE_RELEASE_SRC}' if d.getVar('PIXVANE_RELEASE_SITE') else '${PIXVANE_TREE_SRC}'}"
+# The sum of pixvane-${PV}.tar.gz as "scripts/release --source v${PV}" writes
+# it; CI compares the two where the tag is in the clone.
 SRC_URI[sha256sum] = "3233b7dd3f8247912ac390c1f1f9ce7a21f3525f4e83a7d9911e0cf6d99dcf57"
 
 inherit cmake systemd update-rc.d
