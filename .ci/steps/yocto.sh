@@ -11,6 +11,8 @@
 # why, and exits 0. oe-core refuses root: as root the checks run as the user
 # pixvane-yocto, made here if missing, and BitBake's trees and caches stay in
 # that user's ~/.cache/pixvane-yocto; as another user, in that user's.
+# PIXVANE_RELEASE_REF: the commit whose source tarball the recipe's sum must
+# match (default: the tag v<version>).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 root=$PWD
@@ -63,14 +65,18 @@ as_user mkdir -p "$src" "$cache/release"
 git ls-files -co --exclude-standard -z | tar --null -T - -cf - | as_user tar -xf - -C "$src"
 
 # The release tarball that PIXVANE_RELEASE_SITE points the recipe at. The
-# recipe pins the sum of the tag's tarball; without the tag there is nothing
-# to compare it with, so it is only parsed, with this commit's tarball.
+# recipe pins the sum of the release tag's tarball (PIXVANE_RELEASE_REF names
+# another commit to compare with); without the tag there is nothing to compare
+# it with, so it is only parsed, with this commit's tarball.
+version=$(sed -n 's/^project(pixvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+ref=${PIXVANE_RELEASE_REF:-v$version}
 sum=
-if git rev-parse --verify --quiet "refs/tags/v0.1.0^{commit}" >/dev/null; then
-    sum=$(scripts/release --source v0.1.0 "$cache/release" | cut -d' ' -f1)
+if git rev-parse --verify --quiet "$ref^{commit}" >/dev/null; then
+    sum=$(scripts/release --source "$ref" "$cache/release" | cut -d' ' -f1)
+    echo "yocto: the recipe's SRC_URI[sha256sum] must be $sum, the sum of $ref's tarball"
 else
     scripts/release --source HEAD "$cache/release" >/dev/null
-    echo "yocto: the recipe's SRC_URI[sha256sum] was NOT compared with the release tarball: no tag v0.1.0 in this clone"
+    echo "yocto: the recipe's SRC_URI[sha256sum] was NOT compared with the release tarball: no $ref in this clone"
 fi
 chown -R --reference="$cache" "$cache/release"
 
