@@ -69,7 +69,7 @@ do_install:append() {
 }
 
 FILES:${PN} += "\
-    ${@bb.utils.contains('DISTRO_FEATURES', 'systemd', '${systemd_system_unitdir}/pixvane@.service ${libexecdir}/pixvane/pixvane-unit', '', d)} \
+    ${@bb.utils.contains('DISTRO_FEATURES', 'systemd', '${systemd_system_unitdir}/pixvane@.service ${systemd_system_unitdir}/pixvane-group.service ${libexecdir}/pixvane/pixvane-unit', '', d)} \
     ${@'${nonarch_base_libdir}/udev/rules.d/60-pixvane-fb.rules' if d.getVar('PIXVANE_UDEV') == '1' else ''} \
     ${@bb.utils.contains('DISTRO_FEATURES', 'sysvinit', '${sysconfdir}/init.d/pixvane ${sysconfdir}/default/pixvane', '', d)} \
 "

@@ -25,6 +25,7 @@ check_files() {
     check "busybox: pixvane is in /usr/sbin" is_exec "$t/usr/sbin/pixvane"
     case_name=systemd-files
     check "systemd: the unit is installed" holds "$s/usr/lib/systemd/system/pixvane@.service" 'DefaultInstance=24'
+    check "systemd: the group check it requires is installed" test -f "$s/usr/lib/systemd/system/pixvane-group.service"
     check "systemd: its wrapper is executable" is_exec "$s/usr/libexec/pixvane/pixvane-unit"
     check "systemd: the udev rule is installed" test -f "$s/usr/lib/udev/rules.d/60-pixvane-fb.rules"
     check "systemd: a preset enables pixvane@16" holds "$s/usr/lib/systemd/system-preset/50-pixvane.preset" 'enable pixvane@.service 16'
