@@ -39,7 +39,7 @@ PIXVANE_RELEASE_SRC = "${PIXVANE_RELEASE_SITE}/pixvane-${PV}.tar.gz"
 SRC_URI = "${@'${PIXVANE_RELEASE_SRC}' if d.getVar('PIXVANE_RELEASE_SITE') else '${PIXVANE_TREE_SRC}'}"
 # The sum of pixvane-${PV}.tar.gz as "scripts/release --source v${PV}" writes
 # it; CI compares the two where the tag is in the clone.
-SRC_URI[sha256sum] = "3233b7dd3f8247912ac390c1f1f9ce7a21f3525f4e83a7d9911e0cf6d99dcf57"
+SRC_URI[sha256sum] = "81e6cbd215d3677c9a43de9c2c83d3cc9b518cec61189798151d4b95e97419d0"
 
 inherit cmake systemd update-rc.d
 
