@@ -12,7 +12,11 @@ judge_fake() {
     printf '#!/bin/sh\necho "arg=$1"\nprintf "%%s" "$FAKE_LINES"\nexit 1\n' >"$d/pixvane"
     chmod +x "$d/pixvane"
     sed "s|/usr/sbin/pixvane|$d/pixvane|" "$STAGE/usr/libexec/pixvane/pixvane-unit" >"$d/unit"
+    # The init script's /dev is a folder here whose fb0 is a character
+    # device, as the kernel's node is.
+    rm -rf "${d:?}/dev" && mkdir -p "$d/dev" && ln -s /dev/null "$d/dev/fb0"
     sed -e "s|/usr/sbin/pixvane|$d/pixvane|" -e "s|/etc/default/pixvane|$d/default|g" \
+        -e "s|/dev/fb|$d/dev/fb|g" \
         "$STAGE/usr/share/doc/pixvane/examples/pixvane.init" >"$d/init"
 }
 
@@ -55,6 +59,22 @@ judge_init() {
     grep -qx '# X-Start-Before:    $x-display-manager' "$d/init" || die "init script names no real facility"
 }
 check "init script reports a depth pixvane would replace by 24" judge_init
+
+# Without a framebuffer the script waits PIXVANE_WAIT seconds, says so in one
+# line and fails, and never runs pixvane; with one it links fb/0 to it.
+judge_init_device() {
+    judge_fake
+    local d=$TMP/judge out rc=0
+    printf 'PIXVANE_BPP=16\nPIXVANE_WAIT=1\n' >"$d/default"
+    out=$(FAKE_LINES=$'QUIL_VO: seted bpp on FB\n' sh "$d/init" start) || die "start failed with fb0: $out"
+    [[ $(readlink "$d/dev/fb/0") == ../fb0 ]] || die "no link fb/0 -> ../fb0"
+    rm -rf "${d:?}/dev" && mkdir -p "$d/dev"
+    out=$(FAKE_LINES=$'QUIL_VO: seted bpp on FB\n' sh "$d/init" start) || rc=$?
+    ((rc == 1)) || die "start without a framebuffer exited $rc"
+    [[ $out == "Setting framebuffer to 16 bpp: FAIL, no framebuffer $d/dev/fb0 within 1 s" ]] ||
+        die "start without a framebuffer said: $out"
+}
+check "init script waits for the framebuffer, links fb/0, and fails in one line without one" judge_init_device
 
 # With several instances enabled, the wrapper's condition lets the one with
 # the lowest depth run, reading each name as pixvane reads its argument. The
