@@ -99,7 +99,7 @@ pixvane_again() {
         (cd "$d" && pixvane_files "$out" | while read -r f; do
             rm -f "$f"
             # Its own directories (usr/libexec/pixvane), not the shared ones.
-            [[ ${f%/*} != *pixvane* ]] || rmdir --ignore-fail-on-non-empty "${f%/*}"
+            [[ ${f%/*} != *pixvane* || ! -d ${f%/*} ]] || rmdir --ignore-fail-on-non-empty "${f%/*}"
         done)
     done
     br_make "$out" pixvane-dirclean >/dev/null
