@@ -6,7 +6,7 @@
 #   inittab  the inittab example the package ships, whole, after the lines
 #            that mount what a Buildroot inittab mounts, load the display
 #            driver and run "mdev -s" with the shipped mdev.conf; vfb at 24,
-#            and the shipped line sets 16
+#            and the shipped lines set 16
 #   rcS      a Buildroot inittab that runs /etc/init.d/rcS, which starts
 #            S09vfb (the driver), S10mdev (mdev -s, the shipped mdev.conf)
 #            and S11pixvane, the shipped pixvane.init, with PIXVANE_BPP=32 in
@@ -158,7 +158,7 @@ busybox_common() {
     check "busybox init is PID 1" console_has 'boot-test: pid1=/bin/busybox'
     check "pixvane ran exactly once" eq "$(grep -cx 'Pixvane by Qor-EN' "$out/console.log")" 1
     check "bits_per_pixel is $1 afterwards" console_has "boot-test: bpp=$1"
-    # mdev made the node by the shipped line: /dev/fb/0, root:video 0660.
+    # mdev made the node by the shipped lines: /dev/fb/0, root:video 0660.
     # On devtmpfs the kernel's own /dev/fb0 stays (mdev cannot put its link
     # where a node is), and still reaches the same device.
     check "mdev made /dev/fb/0 root:video 0660" console_has 'boot-test: fb/0=character special file 1d,0 0:28 660'
