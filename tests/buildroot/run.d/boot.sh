@@ -97,10 +97,10 @@ boot_expect() { # BPP: what the case must show
         check "vfb came while S11pixvane was waiting" console_has 'boot-test: S11pixvane when vfb came: running'
 }
 
-# boot_case NAME: packs, boots and checks one case.
+# boot_case ROW: packs, boots and checks the case of one boot_cases row.
 boot_case() {
-    local spec=$1 image vfb when bpp what start
-    IFS='|' read -r case_name image vfb when bpp what <<<"$spec"
+    local row=$1 image vfb when bpp what start
+    IFS='|' read -r case_name image vfb when bpp what <<<"$row"
     boot_dir=$outdir/boot-$case_name
     rm -rf "$boot_dir" && mkdir -p "$boot_dir"
     root=$boot_dir/root
