@@ -38,16 +38,20 @@ judge_wrapper() {
 }
 check "unit wrapper fails a run that did not set the depth" judge_wrapper
 
-# PIXVANE_BPP values the tool would replace by 24 are reported and passed as
-# 24, never echoed as if they had been set.
+# Without PIXVANE_BPP the script does nothing; a value the tool would
+# replace by 24 fails in one line, and pixvane is not run for it.
 judge_init() {
     judge_fake
-    local d=$TMP/judge v out
-    for v in 0x10 64 '' 7 016 99999999999999999999; do
+    local d=$TMP/judge v out rc
+    : >"$d/default"
+    out=$(FAKE_LINES=$'QUIL_VO: seted bpp on FB\n' sh "$d/init" start) || die "start without a depth failed: $out"
+    [[ -z $out ]] || die "start without a depth said: $out"
+    for v in 0x10 64 7 016 99999999999999999999; do
         printf "PIXVANE_BPP='%s'\n" "$v" >"$d/default"
-        out=$(FAKE_LINES=$'QUIL_VO: seted bpp on FB\n' sh "$d/init" start) || die "start failed for '$v'"
-        [[ $out == *"is not a depth from 8 to 32; using 24"* && $out == *"Setting framebuffer to 24 bpp: OK"* ]] ||
-            die "PIXVANE_BPP='$v' not reported as 24: $out"
+        rc=0
+        out=$(FAKE_LINES=$'QUIL_VO: seted bpp on FB\n' sh "$d/init" start) || rc=$?
+        ((rc == 1)) && [[ $out == "Setting framebuffer: FAIL, PIXVANE_BPP='$v' is not a depth from 8 to 32" ]] ||
+            die "PIXVANE_BPP='$v' not refused (status $rc): $out"
     done
     for v in 8 16 32; do
         printf "PIXVANE_BPP='%s'\n" "$v" >"$d/default"
@@ -58,7 +62,7 @@ judge_init() {
     # shellcheck disable=SC2016 # the facility name, not an expansion
     grep -qx '# X-Start-Before:    $x-display-manager' "$d/init" || die "init script names no real facility"
 }
-check "init script reports a depth pixvane would replace by 24" judge_init
+check "init script does nothing without a depth and refuses one pixvane would replace by 24" judge_init
 
 # Without a framebuffer the script waits PIXVANE_WAIT seconds, says so in one
 # line and fails, and never runs pixvane; with one it links fb/0 to it.
