@@ -18,9 +18,10 @@ boot_cases=(
 
 # boot_root IMAGE VFB WHEN BPP: the image's target/ as a bootable initramfs
 # tree in $root, with vfb.ko where modprobe finds it and its options in
-# /etc/modprobe.d. "now": Buildroot's own S11modules loads it from
-# /etc/modules-load.d, before S11pixvane; "late": a board script loads it
-# 2 s after rcS went on. A last script reports and powers off.
+# /etc/modprobe.d, and the systemd build's unit wrapper. "now": Buildroot's
+# own S11modules loads vfb from /etc/modules-load.d, before S11pixvane;
+# "late": a board script loads it 2 s after rcS went on. A last script
+# reports, runs the unit's commands and powers off.
 boot_root() {
     local image=$1 vfb=$2 when=$3 bpp=$4 release
     release=$("$fbvm" path --arch arm64 release)
@@ -28,6 +29,9 @@ boot_root() {
     # What Buildroot's cpio image adds: an /init that mounts devtmpfs.
     install -m 0755 "$cache/buildroot-$br_version/fs/cpio/init" "$root/init"
     install -D -m 0644 "$("$fbvm" path --arch arm64 vfb)" "$root/lib/modules/$release/extra/vfb.ko"
+    # The systemd unit's wrapper, as the systemd build installs it.
+    install -D -m 0755 "$cache/images/pkg-systemd-16/usr/libexec/pixvane/pixvane-unit" \
+        "$root/usr/libexec/pixvane/pixvane-unit"
     # Only vfb is there: depmod's lists of the rest stay empty.
     touch "$root/lib/modules/$release/"modules.{order,builtin,builtin.modinfo}
     depmod -b "$root" "$release" || die "depmod failed"
@@ -59,6 +63,31 @@ echo "boot-test: fb/0=$(readlink /dev/fb/0)"
 [ ! -f /tmp/late ] || echo "boot-test: S11pixvane when vfb came: $(cat /tmp/late)"
 /etc/init.d/S11pixvane start >/tmp/again 2>&1
 echo "boot-test: again=$(head -n1 /tmp/again)"
+# The systemd unit's commands, in this busybox userland: its run, its
+# condition with two instances enabled, its group check with the group and
+# without it.
+say() { # NAME COMMAND...: the status, then the output, on one line
+    name=$1
+    shift
+    out=$("$@" 2>&1)
+    echo "boot-test: $name=$?${out:+ $out}"
+}
+u=/usr/libexec/pixvane/pixvane-unit
+echo "boot-test: getent=$(command -v getent || echo none)"
+. /etc/default/pixvane
+"$u" "$PIXVANE_BPP" >/tmp/unit 2>&1
+echo "boot-test: unit run=$? ok-lines=$(grep -cx 'QUIL_VO: seted bpp on FB' /tmp/unit)" \
+    "open-lines=$(grep -cx "QUIL_VO: Can't open /dev/fb/0" /tmp/unit)"
+w=/etc/systemd/system/dev-fb-0.device.wants
+mkdir -p "$w"
+ln -s /usr/lib/systemd/system/pixvane@.service "$w/pixvane@16.service"
+ln -s /usr/lib/systemd/system/pixvane@.service "$w/pixvane@24.service"
+say "condition 16" "$u" --condition 16
+say "condition 24" "$u" --condition 24
+rm -r /etc/systemd
+say "group video" "$u" --group video
+sed -i '/^video:/d' /etc/group
+say "no group video" "$u" --group video
 echo "boot-test: end"
 poweroff -f
 EOS
@@ -93,6 +122,19 @@ boot_expect() { # BPP: what the case must show
         check "a second start works as well" console_has "boot-test: again=Setting framebuffer to $bpp bpp: OK"
         ;;
     esac
+    # The unit's commands need nothing busybox lacks: not getent.
+    check "the image has no getent" console_has 'boot-test: getent=none'
+    case "$case_name" in
+    none) check "the unit's run fails: no framebuffer" console_has 'boot-test: unit run=1 ok-lines=0 open-lines=1' ;;
+    refused) check "the unit's run fails: depth refused" console_has 'boot-test: unit run=1 ok-lines=0 open-lines=0' ;;
+    *) check "the unit's run sets the depth" console_has 'boot-test: unit run=0 ok-lines=1 open-lines=0' ;;
+    esac
+    check "the unit's condition runs the lower of two instances" console_has 'boot-test: condition 16=0'
+    check "the unit's condition skips the other, naming it" console_has \
+        'boot-test: condition 24=1 pixvane@24.service skipped: pixvane@16.service is enabled too and sets its depth, 16, the lowest of the enabled instances'
+    check "the group check finds video in /etc/group" console_has 'boot-test: group video=0'
+    check "the group check fails without it, naming it" console_has \
+        'boot-test: no group video=1 there is no group video: pixvane@.service opens /dev/fb0 through it (SupplementaryGroups=video), and cannot run without it'
     [[ $case_name != late ]] ||
         check "vfb came while S11pixvane was waiting" console_has 'boot-test: S11pixvane when vfb came: running'
 }

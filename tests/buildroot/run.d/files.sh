@@ -14,7 +14,7 @@ nothing_of() { # DIR PATTERN: no file under DIR whose path matches PATTERN
 }
 
 check_files() {
-    local t=$cache/images/devtmpfs s=$cache/out-systemd/target
+    local t=$cache/images/devtmpfs d=$cache/images/pkg-busybox-default
     case_name=busybox-files boot_dir=$outdir
     check "busybox: /etc/init.d/S11pixvane is executable" is_exec "$t/etc/init.d/S11pixvane"
     check "busybox: /etc/default/pixvane sets 16" holds "$t/etc/default/pixvane" PIXVANE_BPP=16
@@ -23,22 +23,82 @@ check_files() {
     check "busybox: no unit wrapper" absent "$t/usr/libexec/pixvane/pixvane-unit"
     check "busybox: no udev rule" nothing_of "$t" '*/rules.d/*pixvane*'
     check "busybox: pixvane is in /usr/sbin" is_exec "$t/usr/sbin/pixvane"
-    case_name=systemd-files
-    check "systemd: the unit is installed" holds "$s/usr/lib/systemd/system/pixvane@.service" 'DefaultInstance=24'
-    check "systemd: the group check it requires is installed" test -f "$s/usr/lib/systemd/system/pixvane-group.service"
-    check "systemd: its wrapper is executable" is_exec "$s/usr/libexec/pixvane/pixvane-unit"
-    check "systemd: the udev rule is installed" test -f "$s/usr/lib/udev/rules.d/60-pixvane-fb.rules"
-    check "systemd: a preset enables pixvane@16" holds "$s/usr/lib/systemd/system-preset/50-pixvane.preset" 'enable pixvane@.service 16'
-    check "systemd: no init.d script" nothing_of "$s" './etc/init.d/*pixvane*'
-    check "systemd: no /etc/default/pixvane" absent "$s/etc/default/pixvane"
-    # What Buildroot's systemctl preset-all makes of it, with the host's systemctl.
-    if command -v systemctl >/dev/null; then
-        rm -rf "$outdir/preset" && cp -a "$s" "$outdir/preset"
-        systemctl --root="$outdir/preset" preset pixvane@.service >/dev/null 2>&1 || true
-        check "systemd: preset enables pixvane@16 for /dev/fb/0" test -L \
-            "$outdir/preset/etc/systemd/system/dev-fb-0.device.wants/pixvane@16.service"
-        rm -rf "$outdir/preset"
-    fi
+    case_name=busybox-default-files
+    check "busybox, no depth: pixvane is in /usr/sbin" is_exec "$d/usr/sbin/pixvane"
+    check "busybox, no depth: no init script runs it" nothing_of "$d" './etc/init.d/*pixvane*'
+    check "busybox, no depth: no /etc/default/pixvane" absent "$d/etc/default/pixvane"
+    check "busybox, no depth: inittab does not name it" not grep -q pixvane "$d/etc/inittab"
+    check "busybox, no depth: no systemd file of pixvane" nothing_of "$d" '*systemd*pixvane*'
+    local name s
+    for name in systemd-default systemd-16; do
+        s=$cache/images/pkg-$name
+        case_name=$name-files
+        check "$name: the unit is installed" holds "$s/usr/lib/systemd/system/pixvane@.service" 'DefaultInstance=24'
+        check "$name: the group check it requires is installed" test -f "$s/usr/lib/systemd/system/pixvane-group.service"
+        check "$name: its wrapper is executable" is_exec "$s/usr/libexec/pixvane/pixvane-unit"
+        check "$name: the udev rule is installed" test -f "$s/usr/lib/udev/rules.d/60-pixvane-fb.rules"
+        check "$name: no init.d script" nothing_of "$s" './etc/init.d/*pixvane*'
+        check "$name: no /etc/default/pixvane" absent "$s/etc/default/pixvane"
+    done
+    check "systemd, no depth: the preset disables the unit" holds \
+        "$cache/images/pkg-systemd-default/usr/lib/systemd/system-preset/50-pixvane.preset" 'disable pixvane@.service'
+    check "systemd, 16: the preset enables pixvane@16" holds \
+        "$cache/images/pkg-systemd-16/usr/lib/systemd/system-preset/50-pixvane.preset" 'enable pixvane@.service 16'
+    # What Buildroot's target-finalize makes of it: systemctl preset-all over
+    # target/, here with the host's systemctl.
+    check "systemd, no depth: preset-all enables no pixvane@" eq "$(enabled_after_preset_all systemd-default)" ""
+    check "systemd, 16: preset-all enables exactly pixvane@16 for /dev/fb/0" \
+        eq "$(enabled_after_preset_all systemd-16)" "dev-fb-0.device.wants/pixvane@16.service"
+}
+
+# enabled_after_preset_all NAME: the pixvane units that "systemctl preset-all"
+# enables in a copy of images/pkg-NAME, as paths under etc/systemd/system.
+enabled_after_preset_all() {
+    local r=$outdir/preset
+    rm -rf "$r" && cp -a "$cache/images/pkg-$1" "$r"
+    systemctl --root="$r" preset-all >"$outdir/preset-$1.log" 2>&1 || {
+        echo "systemctl preset-all failed: $(cat "$outdir/preset-$1.log")"
+        return
+    }
+    (cd "$r/etc/systemd/system" 2>/dev/null && find . -name 'pixvane*' | sed 's|^\./||' | sort)
+    rm -rf "$r"
+}
+
+# The depth option offers 8 to 32 and nothing else, and only where an init
+# system can run it: each row's line is given to "make defconfig", and the
+# resulting .config must hold the depth (or the boot option) as the row says.
+# init | depth asked | what .config must then hold
+depth_cases=(
+    "BUSYBOX|8|BR2_PACKAGE_PIXVANE_BOOT_BPP=8"
+    "BUSYBOX|32|BR2_PACKAGE_PIXVANE_BOOT_BPP=32"
+    "BUSYBOX|7|BR2_PACKAGE_PIXVANE_BOOT_BPP=16"
+    "BUSYBOX|33|BR2_PACKAGE_PIXVANE_BOOT_BPP=16"
+    "BUSYBOX|0|BR2_PACKAGE_PIXVANE_BOOT_BPP=16"
+    "NONE|16|# BR2_PACKAGE_PIXVANE_BOOT is not set"
+)
+check_depth_choices() {
+    local out=$cache/out-kconfig row init bpp want
+    case_name=config boot_dir=$outdir
+    mkdir -p "$out"
+    for row in "${depth_cases[@]}"; do
+        IFS='|' read -r init bpp want <<<"$row"
+        br_defconfig "BR2_INIT_$init=y" BR2_PACKAGE_PIXVANE_BOOT=y "BR2_PACKAGE_PIXVANE_BOOT_BPP=$bpp" >"$out/defconfig"
+        br_make "$out" BR2_DEFCONFIG="$out/defconfig" defconfig >"$out/defconfig.log" 2>&1 || die "defconfig failed (log: $out/defconfig.log)"
+        check "init $init, depth $bpp: .config holds '$want'" holds "$out/.config" "$want"
+    done
+}
+
+# legal-info archives the checkout the package builds, without its build
+# directories (build/ holds this runner's own output at least).
+check_legal_info() {
+    local out=$cache/out-pkg list
+    case_name=legal-info boot_dir=$outdir
+    [[ -d $project/build ]] || die "no $project/build to leave out"
+    rm -rf "$out/legal-info"
+    br_make "$out" pixvane-legal-info >"$outdir/legal-info.log" 2>&1 || die "pixvane-legal-info failed (log: $outdir/legal-info.log)"
+    list=$(tar -tzf "$out"/legal-info/sources/pixvane-*/pixvane-*.tar.gz) || die "no source archive in $out/legal-info"
+    check "legal-info: the checkout's sources are archived" grep -qx 'pixvane-[^/]*/CMakeLists.txt' <<<"$list"
+    check "legal-info: its build/ is not" not grep -q '^pixvane-[^/]*/build/' <<<"$list"
 }
 
 # The pinned release: the tarball of REF in a file:// site, fetched by

@@ -102,7 +102,9 @@ pixvane_again() {
             [[ ${f%/*} != *pixvane* || ! -d ${f%/*} ]] || rmdir --ignore-fail-on-non-empty "${f%/*}"
         done)
     done
-    br_make "$out" pixvane-dirclean >/dev/null
+    # Its build directory is named after the checkout's git describe, which
+    # a commit changes: every one goes, not only the current one.
+    rm -rf "$out"/build/pixvane-*
 }
 
 # The busybox images: devtmpfs (Buildroot's default /dev) first, its target/
@@ -136,13 +138,13 @@ build_busybox_images() {
     rm -rf "$out" "$cache/images/devtmpfs" "$cache/images/mdev"
     mkdir -p "$cache/images"
     br_configure "$out" BR2_INIT_BUSYBOX=y BR2_ROOTFS_DEVICE_CREATION_DYNAMIC_DEVTMPFS=y \
-        BR2_PACKAGE_PIXVANE_BOOT_BPP=16
+        BR2_PACKAGE_PIXVANE_BOOT=y BR2_PACKAGE_PIXVANE_BOOT_BPP=16
     br_make "$out" >"$out/build-devtmpfs.log" 2>&1 || die "the devtmpfs image failed to build (log: $out/build-devtmpfs.log)"
     cp -a "$out/target" "$cache/images/devtmpfs"
     note "devtmpfs image built in $((SECONDS - start)) s"
     start=$SECONDS
     br_configure "$out" BR2_INIT_BUSYBOX=y BR2_ROOTFS_DEVICE_CREATION_DYNAMIC_MDEV=y \
-        BR2_PACKAGE_PIXVANE_BOOT_BPP=16
+        BR2_PACKAGE_PIXVANE_BOOT=y BR2_PACKAGE_PIXVANE_BOOT_BPP=16
     { br_make "$out" busybox-reconfigure && br_make "$out"; } >"$out/build-mdev.log" 2>&1 ||
         die "the mdev image failed to build (log: $out/build-mdev.log)"
     cp -a "$out/target" "$cache/images/mdev"
@@ -165,25 +167,42 @@ seed_host_tar() { # FROM TO
         xargs -r cp -a --parents -t "$to/host")
 }
 
-# With systemd as init, only the package and what it depends on: systemd
-# itself needs downloads. Its target/ is then only pixvane's, the skeleton's
-# and the toolchain's.
-build_systemd_package() {
-    local out=$cache/out-systemd state=0 start=$SECONDS
+# The package alone ("make pixvane"), built in one output once for each
+# configuration below and its target/ kept as images/pkg-NAME: the files
+# each init gets, by default and with a depth. Systemd itself needs
+# downloads, so these targets hold only pixvane, the skeleton and the
+# toolchain's libraries; switching init in one output is sound for that, as
+# pixvane's old files leave target/ before each build.
+# name | configuration lines
+package_cases=(
+    "busybox-default|BR2_INIT_BUSYBOX=y"
+    "systemd-default|BR2_INIT_SYSTEMD=y"
+    "systemd-16|BR2_INIT_SYSTEMD=y BR2_PACKAGE_PIXVANE_BOOT=y BR2_PACKAGE_PIXVANE_BOOT_BPP=16"
+)
+
+build_packages() {
+    local out=$cache/out-pkg state=0 start=$SECONDS row name conf
     up_to_date "$out" || state=$?
-    case $state in
-    0)
-        note "systemd package: reused"
+    for row in "${package_cases[@]}"; do
+        [[ -d $cache/images/pkg-${row%%|*} ]] || state=2
+    done
+    if ((state == 0)); then
+        note "package builds: reused"
         return
-        ;;
-    1) pixvane_again "$out" ;;
-    2)
+    fi
+    if ((state == 2)); then
         rm -rf "$out"
-        br_configure "$out" BR2_INIT_SYSTEMD=y BR2_PACKAGE_PIXVANE_BOOT_BPP=16
+        mkdir -p "$out"
         seed_host_tar "$cache/out-busybox" "$out"
-        ;;
-    esac
-    br_make "$out" pixvane >"$out/build.log" 2>&1 || die "make pixvane with systemd failed (log: $out/build.log)"
-    note "systemd package built in $((SECONDS - start)) s"
+    fi
+    for row in "${package_cases[@]}"; do
+        IFS='|' read -r name conf <<<"$row"
+        # shellcheck disable=SC2086 # one configuration line a word
+        br_configure "$out" $conf
+        pixvane_again "$out"
+        br_make "$out" pixvane >"$out/build-$name.log" 2>&1 || die "make pixvane ($name) failed (log: $out/build-$name.log)"
+        rm -rf "$cache/images/pkg-$name" && cp -a "$out/target" "$cache/images/pkg-$name"
+    done
+    note "package builds took $((SECONDS - start)) s"
     keys_done "$out"
 }
