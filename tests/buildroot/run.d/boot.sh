@@ -76,7 +76,8 @@ u=/usr/libexec/pixvane/pixvane-unit
 echo "boot-test: getent=$(command -v getent || echo none)"
 . /etc/default/pixvane
 "$u" "$PIXVANE_BPP" >/tmp/unit 2>&1
-echo "boot-test: unit run=$? ok-lines=$(grep -cx 'QUIL_VO: seted bpp on FB' /tmp/unit)" \
+rc=$?
+echo "boot-test: unit run=$rc ok-lines=$(grep -cx 'QUIL_VO: seted bpp on FB' /tmp/unit)" \
     "open-lines=$(grep -cx "QUIL_VO: Can't open /dev/fb/0" /tmp/unit)"
 w=/etc/systemd/system/dev-fb-0.device.wants
 mkdir -p "$w"
