@@ -5,7 +5,7 @@
 # qemu-user; the musl builds of armel, armhf and arm64 with the cli tests under qemu-user
 # (armel on ARM926, ARM1176 and Cortex-A7), each checked for anything of glibc; a build the
 # way a distribution's build system makes one (a toolchain file of its own, no presets, a
-# DESTDIR install); the release files and the size report, whose table README must show.
+# DESTDIR install); the release files and the size report, whose table docs/DEVELOPING.md must show.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -103,7 +103,7 @@ section "release files (x86_64, arm64, armel), each checked for anything of glib
 scripts/release
 
 section "size report"
-# The figures README shows are this build's: a change in size fails here until README has them.
-scripts/size-report --check --readme README.md
+# The figures docs/DEVELOPING.md shows are this build's: a change in size fails here until it has them.
+scripts/size-report --check --readme docs/DEVELOPING.md
 
 section "done"

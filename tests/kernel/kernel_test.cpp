@@ -422,7 +422,8 @@ TEST(Readme, PanelOnAnotherFramebufferThroughAMountNamespace)
 {
     // cirrus's emulation is fb0, at 16 bpp; vfb, loaded after it, is fb1 at
     // 24. The namespace's pixvane must reach fb1 and leave fb0 alone, and
-    // outside it /dev/fb/0 is still fb0.
+    // outside it /dev/fb/0 is still fb0. Both documents' lines, each in a VM
+    // of its own.
     const std::string setup = std::string(kOnPath) + R"sh(while read -r m; do
     if [ "$m" = vfb.ko ]; then
         insmod /lib/modules/vfb.ko vfb_enable=1 mode_option=640x480-24
@@ -434,22 +435,26 @@ sh -e /r/other-fb
 for fb in fb0 fb1; do
     echo "$fb $(cat /sys/class/graphics/$fb/name) $(cat /sys/class/graphics/$fb/bits_per_pixel)"
 done)sh";
-    const VmRun run = run_vm({"--drm=cirrus", "--file",
-                              readme_block("board", "other-fb", "/r/other-fb"), "--setup", setup},
-                             {"16"});
-    ASSERT_TRUE(run.ok);
-    EXPECT_NE(run.setup_out.find("QUIL_VO: set new bpp 16 (24) on FB\n"
-                                 "QUIL_VO: switching to bpp: 16\n"
-                                 "QUIL_VO: seted bpp on FB\n"),
-              std::string::npos)
-        << run.setup_out;
-    const std::string tail = "fb0 cirrusdrmfb 16\nfb1 Virtual FB 16\n";
-    ASSERT_GE(run.setup_out.size(), tail.size());
-    EXPECT_EQ(run.setup_out.substr(run.setup_out.size() - tail.size()), tail) << run.setup_out;
-    EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
-                           "QUIL_VO: set new bpp 16 (16) on FB\n"
-                           "QUIL_VO: seted bpp on FB\n"
-                           "QUIL_VO: All uninit\n");
+    for (const std::string &doc : {kReadme, kManPage}) {
+        SCOPED_TRACE(doc);
+        const VmRun run =
+            run_vm({"--drm=cirrus", "--file", doc_block(doc, "board", "other-fb", "/r/other-fb"),
+                    "--setup", setup},
+                   {"16"});
+        ASSERT_TRUE(run.ok);
+        EXPECT_NE(run.setup_out.find("QUIL_VO: set new bpp 16 (24) on FB\n"
+                                     "QUIL_VO: switching to bpp: 16\n"
+                                     "QUIL_VO: seted bpp on FB\n"),
+                  std::string::npos)
+            << run.setup_out;
+        const std::string tail = "fb0 cirrusdrmfb 16\nfb1 Virtual FB 16\n";
+        ASSERT_GE(run.setup_out.size(), tail.size());
+        EXPECT_EQ(run.setup_out.substr(run.setup_out.size() - tail.size()), tail) << run.setup_out;
+        EXPECT_EQ(run.out, kBanner + fb_line(run.fix_before) +
+                               "QUIL_VO: set new bpp 16 (16) on FB\n"
+                               "QUIL_VO: seted bpp on FB\n"
+                               "QUIL_VO: All uninit\n");
+    }
 }
 
 TEST(Readme, CirrusTakesItsModeFromTheVideoOption)

@@ -41,9 +41,11 @@ echo "link: $(readlink /dev/fb/0 || true)"
 ' "$1"
 }
 
+# udev_rule [FILE]: udev reads the rule file (by default the amd64
+# package's), accepts it, links /dev/fb/0 to fb0 and tags it for systemd.
 udev_rule() {
-    local rule=$TMP/contents-amd64$DEB_UDEV_RULES_DIR/60-pixvane-fb.rules out name
-    [[ -f $rule ]] || die "no unpacked rule"
+    local rule=${1:-$TMP/contents-amd64$DEB_UDEV_RULES_DIR/60-pixvane-fb.rules} out name
+    [[ -f $rule ]] || die "no rule file $rule"
     name=$(basename "$rule")
     out=$(udevadm_test "$rule")
     grep -q "^Reading rules file: /run/udev/rules.d/$name$" <<<"$out" || die "udev did not read the rule: $out"
@@ -57,6 +59,15 @@ udev_rule() {
     # above comes from the rule.
     out=$(udevadm_test "")
     ! grep -q '/dev/fb/0' <<<"$out" || die "/dev/fb/0 appears without the rule: $out"
+}
+
+# The rule as the manual page shows it, broken over two lines, does the same:
+# udev joins a line that ends in a backslash to the next.
+udev_rule_in_man() {
+    mkdir -p "$TMP/man-rule"
+    man_display file 60-pixvane-fb.rules >"$TMP/man-rule/60-pixvane-fb.rules" ||
+        die "the manual page shows no rule"
+    udev_rule "$TMP/man-rule/60-pixvane-fb.rules"
 }
 
 # mdev_scan CONF PRE: mdev -s with CONF as /etc/mdev.conf; PRE is shell run
@@ -97,6 +108,7 @@ mdev_line() {
 
 if unshare --mount --propagation private true 2>/dev/null; then
     check "udev rule: udevadm test links /dev/fb/0 and tags it for systemd" udev_rule
+    check "udev rule as the manual page shows it: udevadm test does the same" udev_rule_in_man
     check "mdev lines: mdev -s makes /dev/fb/0, both names root:video 0660" mdev_line
 else
     echo "SKIP: udev rule and mdev line: no private mount namespace here (unshare needs CAP_SYS_ADMIN)"

@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # The staged unit wrapper and init script judge a run by the tool's lines.
-# Sourced by .ci/steps/package.sh, which defines check, die, STAGE and TMP.
+# Sourced by .ci/steps/package.sh, which defines check, die, SRC, STAGE and TMP.
 
 # A stand-in for pixvane that prints what it was given, then the lines in
 # FAKE_LINES, and exits 1 as pixvane always does.
@@ -80,14 +80,34 @@ judge_init_device() {
 }
 check "init script waits for the framebuffer, links fb/0, and fails in one line without one" judge_init_device
 
+# README's table of arguments as NAME:DEPTH, one a line: each argument a row
+# gives in a code span that a unit's instance name can hold (one word, no
+# quotes, not empty), with the depth in the row's second column.
+readme_argument_rows() {
+    awk '/^<!-- table: arguments -->$/ { on = 1; next }
+        on && /^\|/ { if (++seen > 2) print; next }
+        on && seen { exit }' "$SRC/README.md" |
+        while IFS='|' read -r _ args depth _; do
+            depth=${depth// /}
+            while [[ $args == *'`'*'`'* ]]; do
+                args=${args#*'`'}
+                name=${args%%'`'*}
+                args=${args#*'`'}
+                if [[ -n $name && $name != *[\ \"]* ]]; then echo "$name:$depth"; fi
+            done
+        done
+}
+
 # With several instances enabled, the wrapper's condition lets the one with
 # the lowest depth run, reading each name as pixvane reads its argument. The
-# names and depths are rows of README's table of arguments (those a unit
-# name can hold); each is pinned between the depths next to it: a neighbour
+# names and depths are the rows of README's table of arguments that a unit
+# name can hold; each is pinned between the depths next to it: a neighbour
 # one deeper loses to it, one shallower wins.
 judge_condition() {
     judge_fake
-    local d=$TMP/judge wants row name depth rc out
+    local d=$TMP/judge wants row rows name depth rc out
+    rows=$(readme_argument_rows)
+    (($(wc -l <<<"$rows") >= 12)) || die "README's table of arguments gives only these names: $rows"
     wants=$d/units/etc/systemd/system/dev-fb-0.device.wants
     sed "s|\(/[a-z/]*/systemd/system\)|$d/units\1|g" "$d/unit" >"$d/cond"
     grep -qF "$d/units/etc/systemd/system" "$d/cond" || die "the condition's unit directories moved"
@@ -98,9 +118,9 @@ judge_condition() {
         for i; do ln -s /lib/systemd/system/pixvane@.service "$wants/pixvane@$i.service"; done
     }
     condition() { sh "$d/cond" --condition "$1"; }
-    for row in 8:8 16:16 32:32 18:18 16bpp:16 16.5:16 +16:16 010:10 \
-        7:24 33:24 -16:24 0:24 0x10:24 deep:24 4294967312:24; do
+    for row in $rows; do
         name=${row%:*} depth=${row#*:}
+        [[ $depth =~ ^[0-9]+$ ]] || die "README's table gives no depth for $name: $row"
         if ((depth < 32)); then
             enable_instances "$name" $((depth + 1))
             condition "$name" >/dev/null || die "pixvane@$name (depth $depth) skipped for @$((depth + 1))"
