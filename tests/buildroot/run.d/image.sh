@@ -68,7 +68,7 @@ build_key() {
         br_defconfig "$build_layout"
         ;;
     tree)
-        (cd "$project" && git ls-files -co --exclude-standard -z -- . ':!build' ':!tests' ':!.ci' ':!README.md' |
+        (cd "$project" && git ls-files -co --exclude-standard -z -- . ':!build' ':!tests' ':!.ci' ':!README.md' ':!docs' |
             xargs -0 sha256sum 2>/dev/null)
         ;;
     esac | sha256sum | cut -d' ' -f1
