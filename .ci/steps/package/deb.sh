@@ -3,7 +3,9 @@
 # The Debian packages: build, lintian, control fields, contents, binaries, a run from each.
 # Sourced by .ci/steps/package.sh, which defines check, die, SRC and TMP.
 
-# Where the unit and the rule go: /usr/lib, in one package for Debian 12
+# Where the unit and the rule go, as the deb preset (cmake/presets/matrix.json; the
+# boot preset inherits it) gives them and the checks here expect them:
+# /usr/lib, in one package for Debian 12
 # "bookworm" and 13 "trixie". trixie's lintian rejects files under /lib
 # (aliased-location: /lib is only a link to /usr/lib there). bookworm's
 # lintian accepts /usr/lib, and its systemd and udev read it: systemd 252
@@ -17,19 +19,13 @@
 # and run trixie's lintian on it.
 readonly DEB_UNIT_DIR=/usr/lib/systemd/system DEB_UDEV_RULES_DIR=/usr/lib/udev/rules.d
 
-# build_deb ARCH [CMAKE ARGS...]: build/deb-ARCH/packages/pixvane_*_ARCH.deb
+# build_deb ARCH [CMAKE ARGS...]: build/deb-ARCH/packages/pixvane_*_ARCH.deb, built
+# with the deb preset's flags in a directory of the architecture's own
 build_deb() {
     local arch=$1 dir=$SRC/build/deb-$1
     shift
     rm -rf "$dir"
-    cmake -S "$SRC" -B "$dir" -G Ninja \
-        -DCMAKE_BUILD_TYPE=MinSizeRel \
-        -DPIXVANE_STATIC=ON -DPIXVANE_STRIP=ON -DPIXVANE_WERROR=ON \
-        -DBUILD_TESTING=OFF \
-        -DCMAKE_INSTALL_PREFIX=/usr \
-        -DPIXVANE_UDEV_RULES_DIR="$DEB_UDEV_RULES_DIR" \
-        -DPIXVANE_SYSTEMD_UNIT_DIR="$DEB_UNIT_DIR" \
-        "$@" >"$TMP/configure-$arch.log" ||
+    cmake -S "$SRC" -B "$dir" --preset deb "$@" >"$TMP/configure-$arch.log" ||
         { cat "$TMP/configure-$arch.log"; return 1; }
     cmake --build "$dir" >"$TMP/build-$arch.log" || { cat "$TMP/build-$arch.log"; return 1; }
     (cd "$dir" && cpack -G DEB >"$TMP/cpack-$arch.log") || { cat "$TMP/cpack-$arch.log"; return 1; }
