@@ -89,13 +89,14 @@ keys_done() { echo "$base_key" >"$1/.pixvane-base" && echo "$tree_key" >"$1/.pix
 # installed the package.
 pixvane_files() { { cat "$1"/build/pixvane-*/.files-list.txt 2>/dev/null || true; } | sed -n 's/^pixvane,\.\///p'; }
 
-# pixvane_again OUT [TARGET]: the checkout changed; its files leave OUT's
-# target/ and TARGET (a file the new build no longer installs must not
-# stay), and the package is built again.
+# pixvane_again OUT [TARGET]: the checkout or the configuration changed; its
+# files leave OUT's target/ and TARGET (a file the new build no longer
+# installs must not stay), and the package is built again.
 pixvane_again() {
     local out=$1 d
     shift
     for d in "$out/target" "$@"; do
+        [[ -d $d ]] || continue
         (cd "$d" && pixvane_files "$out" | while read -r f; do
             rm -f "$f"
             # Its own directories (usr/libexec/pixvane), not the shared ones.
