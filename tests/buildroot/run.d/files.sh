@@ -65,26 +65,30 @@ enabled_after_preset_all() {
 }
 
 # The depth option offers 8 to 32 and nothing else, and only where an init
-# system can run it: each row's line is given to "make defconfig", and the
-# resulting .config must hold the depth (or the boot option) as the row says.
-# init | depth asked | what .config must then hold
+# system can run it: each row's lines go to "make defconfig", and the
+# resulting .config must hold (or lack) the row's line.
+# init | depth asked | holds or lacks | line
 depth_cases=(
-    "BUSYBOX|8|BR2_PACKAGE_PIXVANE_BOOT_BPP=8"
-    "BUSYBOX|32|BR2_PACKAGE_PIXVANE_BOOT_BPP=32"
-    "BUSYBOX|7|BR2_PACKAGE_PIXVANE_BOOT_BPP=16"
-    "BUSYBOX|33|BR2_PACKAGE_PIXVANE_BOOT_BPP=16"
-    "BUSYBOX|0|BR2_PACKAGE_PIXVANE_BOOT_BPP=16"
-    "NONE|16|# BR2_PACKAGE_PIXVANE_BOOT is not set"
+    "BUSYBOX|8|holds|BR2_PACKAGE_PIXVANE_BOOT_BPP=8"
+    "BUSYBOX|32|holds|BR2_PACKAGE_PIXVANE_BOOT_BPP=32"
+    "BUSYBOX|7|holds|BR2_PACKAGE_PIXVANE_BOOT_BPP=16"
+    "BUSYBOX|33|holds|BR2_PACKAGE_PIXVANE_BOOT_BPP=16"
+    "BUSYBOX|0|holds|BR2_PACKAGE_PIXVANE_BOOT_BPP=16"
+    "NONE|16|lacks|BR2_PACKAGE_PIXVANE_BOOT=y"
 )
 check_depth_choices() {
-    local out=$cache/out-kconfig row init bpp want
+    local out=$cache/out-kconfig row init bpp op line
     case_name=config boot_dir=$outdir
     mkdir -p "$out"
     for row in "${depth_cases[@]}"; do
-        IFS='|' read -r init bpp want <<<"$row"
+        IFS='|' read -r init bpp op line <<<"$row"
         br_defconfig "BR2_INIT_$init=y" BR2_PACKAGE_PIXVANE_BOOT=y "BR2_PACKAGE_PIXVANE_BOOT_BPP=$bpp" >"$out/defconfig"
         br_make "$out" BR2_DEFCONFIG="$out/defconfig" defconfig >"$out/defconfig.log" 2>&1 || die "defconfig failed (log: $out/defconfig.log)"
-        check "init $init, depth $bpp: .config holds '$want'" holds "$out/.config" "$want"
+        if [[ $op == holds ]]; then
+            check "init $init, depth $bpp: .config holds '$line'" holds "$out/.config" "$line"
+        else
+            check "init $init, depth $bpp: .config lacks '$line'" not grep -qxF "$line" "$out/.config"
+        fi
     done
 }
 
