@@ -40,6 +40,7 @@ check_files() {
         check "$name: no init.d script" nothing_of "$s" './etc/init.d/*pixvane*'
         check "$name: no /etc/default/pixvane" absent "$s/etc/default/pixvane"
     done
+    case_name=systemd-presets
     check "systemd, no depth: the preset disables the unit" holds \
         "$cache/images/pkg-systemd-default/usr/lib/systemd/system-preset/50-pixvane.preset" 'disable pixvane@.service'
     check "systemd, 16: the preset enables pixvane@16" holds \
@@ -101,8 +102,8 @@ check_legal_info() {
     rm -rf "$out/legal-info"
     br_make "$out" pixvane-legal-info >"$outdir/legal-info.log" 2>&1 || die "pixvane-legal-info failed (log: $outdir/legal-info.log)"
     list=$(tar -tzf "$out"/legal-info/sources/pixvane-*/pixvane-*.tar.gz) || die "no source archive in $out/legal-info"
-    check "legal-info: the checkout's sources are archived" grep -qx 'pixvane-[^/]*/CMakeLists.txt' <<<"$list"
-    check "legal-info: its build/ is not" not grep -q '^pixvane-[^/]*/build/' <<<"$list"
+    check "the checkout's sources are archived" grep -qx 'pixvane-[^/]*/CMakeLists.txt' <<<"$list"
+    check "its build/ is not" not grep -q '^pixvane-[^/]*/build/' <<<"$list"
 }
 
 # The pinned release: the tarball of REF in a file:// site, fetched by
