@@ -3,7 +3,7 @@
 # fbvm: the boards. "virt" is qemu's generic board, for each architecture of
 # arch.sh; the others are real machines that qemu emulates, each with the
 # Debian kernel that drives it and a file board-NAME.sh of its own facts.
-# Sourced by fbvm, which defines die, note, usage_error, here and prog.
+# Sourced by fbvm.
 #
 # A real board boots with a device tree from its kernel package, changed at
 # prepare time by the board's recipe (board_NAME_dtb) where qemu's machine
@@ -38,6 +38,20 @@ platform_init() {
         ;;
     esac
     board=$b
+}
+
+# platform_args ARGS...: --arch and --board into arch_opt and board_opt, the
+# other arguments in order into rest (all of them after a "--").
+platform_args() {
+    arch_opt="" board_opt="" rest=()
+    while (($#)); do
+        case "$1" in
+        --arch) arch_opt=${2:?--arch needs a value}; shift 2 ;;
+        --board) board_opt=${2:?--board needs a value}; shift 2 ;;
+        --) rest+=("$@"); break ;;
+        *) rest+=("$1"); shift ;;
+        esac
+    done
 }
 
 board_file() { echo "$here/fbvm.d/board-$board.sh"; }

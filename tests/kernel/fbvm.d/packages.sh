@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # fbvm: host packages and the VM's packages, through apt.
-# Sourced by fbvm, which defines die, note, usage_error, here and prog.
+# Sourced by fbvm.
 # ---------------------------------------------------------------------------
 # Host packages
 
