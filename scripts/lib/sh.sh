@@ -18,8 +18,11 @@
 #   no_network CMD... CMD in a network namespace with only a loopback
 #   sums_verify DIR FILE...  FILEs present in DIR and matching its SHA256SUMS
 
+# Sourced once: a second source (by a file the script sources) keeps the count.
+[[ -z ${sh_lib_sourced:-} ]] || return 0
+sh_lib_sourced=1
 prog=${prog:-${0##*/}}
-readonly skip_status=77
+skip_status=77
 
 die() {
     echo "$prog: $*" >&2

@@ -25,15 +25,13 @@ busybox_cases=(inittab rcS)
 busybox_tree() {
     local a
     mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,dev,proc,sys,run,tmp,etc/init.d,lib/modules}
-    install -m 0755 "$fbvm_cache/busybox" "$root/bin/busybox"
+    install -m 0755 "$busybox_bin" "$root/bin/busybox"
     while read -r a; do
         [[ -e $root/$a || $a == bin/busybox ]] || ln -s /bin/busybox "$root/$a"
-    done < <("$fbvm_cache/busybox" --list-full)
+    done < <("$busybox_bin" --list-full)
     dpkg-deb -x "$deb" "$root"
-    while read -r a; do
-        cp "$fbvm_cache/kernel/modules/$a" "$root/lib/modules/"
-    done <"$fbvm_cache/kernel/vfb.order"
-    cp "$fbvm_cache/kernel/vfb.order" "$root/lib/modules/"
+    cp "${vfb_modules[@]}" "$root/lib/modules/"
+    printf '%s\n' "${vfb_modules[@]##*/}" >"$root/lib/modules/vfb.order"
     printf 'root:x:0:0:root:/root:/bin/sh\n' >"$root/etc/passwd"
     printf 'root:x:0:\nvideo:x:28:\n' >"$root/etc/group"
     cp "$root/usr/share/doc/pixvane/examples/mdev.conf" "$root/etc/mdev.conf"
@@ -71,13 +69,13 @@ EOS
 # The insmod lines for vfb and what it needs, with options $1 for vfb.
 busybox_insmod() {
     local m
-    while read -r m; do
+    for m in "${vfb_modules[@]##*/}"; do
         if [[ $m == vfb.ko ]]; then
             echo "/sbin/insmod /lib/modules/$m $1"
         else
             echo "/sbin/insmod /lib/modules/$m"
         fi
-    done <"$fbvm_cache/kernel/vfb.order"
+    done
 }
 
 busybox_setup_inittab() {
@@ -171,7 +169,7 @@ busybox_boot() {
     tmp=$(mktemp -d "${TMPDIR:-/tmp}/boot.XXXXXX")
     # shellcheck disable=SC2064 # expand now
     trap "rm -rf '$tmp'" EXIT
-    boot_dir=$out
+    boot_dir=$out check_log=$out/checks.log
     rm -rf "$out/report" "$out/checks.log" "$out/summary"
     root=$tmp/root
     busybox_tree

@@ -81,7 +81,7 @@ systemd_boot() {
     tmp=$(mktemp -d "${TMPDIR:-/tmp}/boot.XXXXXX")
     # shellcheck disable=SC2064 # expand now
     trap "rm -rf '$tmp'" EXIT
-    boot_dir=$out
+    boot_dir=$out check_log=$out/checks.log
     rm -rf "$out/report" "$out/checks.log" "$out/image.log" "$out/multi-user.s" "$out/summary"
     exposure=""
     systemd_image

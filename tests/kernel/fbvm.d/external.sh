@@ -7,10 +7,10 @@
 # fbvm path [--arch ARCH | --board BOARD] WHAT
 cmd_path() {
     platform_args "$@"
-    ((${#rest[@]} == 1)) || usage_error "path: one of kernel, vfb, modules, release, apt, cache"
+    ((${#rest[@]} == 1)) || usage_error "path: one of kernel, vfb, modules, release, busybox, apt, cache"
     platform_init "$arch_opt" "$board_opt"
     case "${rest[0]}" in
-    kernel | vfb | modules | release) use_cache ;;
+    kernel | vfb | modules | release | busybox) use_cache ;;
     apt | cache) ;;
     *) usage_error "path: unknown argument ${rest[0]}" ;;
     esac
@@ -19,6 +19,7 @@ cmd_path() {
     vfb) echo "$cache/kernel/modules/vfb.ko" ;;
     modules) sed "s#^#$cache/kernel/modules/#" "$cache/kernel/vfb.order" ;;
     release) cat "$cache/kernel/release" ;;
+    busybox) echo "$cache/busybox" ;;
     apt) echo "$cache/apt" ;;
     cache) echo "$cache" ;;
     esac
