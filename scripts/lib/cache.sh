@@ -4,42 +4,32 @@
 # key of what a cache was made from, the manifest of what it holds, and the
 # check that finds a damaged file. Sourced after sh.sh.
 #
-#   cache_dir NAME            PIXVANE's cache NAME under XDG_CACHE_HOME
-#   cache_lock DIR -x|-s      holds DIR/.lock on $cache_lock_fd (exclusive
-#                             or shared) until cache_unlock or exit
-#   cache_unlock
-#   cache_open DIR            DIR is no longer complete: ready and manifest go
-#   cache_seal DIR KEY PATH...  the manifest of PATHs (relative to DIR), then
-#                             DIR/ready holding KEY, last
-#   cache_ready DIR KEY       DIR/ready holds KEY
-#   cache_damage DIR quick|full   "PATH REASON" for each file of the
-#                             manifest that is missing, truncated or changed
-#                             (and for the manifest, when it is missing)
-#   cache_valid DIR KEY [quick|full]   ready with KEY, and no damage
-#
-# A full disk or a copy that was killed leaves a file cut short, and what
-# reads it then fails without saying why; the manifest finds such a file and
-# names it. Its lines are "SHA256 SIZE MTIME PATH". A quick check compares
-# sizes and times (milliseconds), a full one the checksums too. The ready
-# marker is removed before any part is touched and written after the
-# manifest, so a build killed halfway leaves a cache no one takes as made.
+# A cache DIR holds its parts, DIR/.lock, DIR/ready and DIR/manifest. A full
+# disk or a killed copy leaves a file cut short, and what reads it then fails
+# without saying why; the manifest ("SHA256 SIZE MTIME PATH" lines) finds
+# and names it. The ready marker, the key, goes before any part is touched
+# and comes after the manifest: a build killed halfway is never taken as made.
 
-cache_dir() { # NAME
+# cache_dir NAME: where the cache NAME lives.
+cache_dir() {
     local d=${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/pixvane-$1
     [[ $d == /* ]] || d=$PWD/$d
     echo "$d"
 }
 
-cache_lock() { # DIR -x|-s
+# cache_lock DIR -x|-s: holds DIR/.lock on $cache_lock_fd, exclusive or shared.
+cache_lock() {
     mkdir -p "$1"
     exec {cache_lock_fd}>"$1/.lock"
     flock "$2" "$cache_lock_fd"
 }
 cache_unlock() { exec {cache_lock_fd}>&-; }
 
+# cache_open DIR: DIR is no longer complete.
 cache_open() { rm -f "$1/ready" "$1/manifest"; }
 
-cache_seal() { # DIR KEY PATH...
+# cache_seal DIR KEY PATH...: the manifest of the PATHs (in DIR), then the key.
+cache_seal() {
     local dir=$1 key=$2 f
     shift 2
     (cd "$dir" && for f in "$@"; do
@@ -52,9 +42,10 @@ cache_seal() { # DIR KEY PATH...
 
 cache_ready() { [[ -f $1/ready && "$(cat "$1/ready")" == "$2" ]]; }
 
-# A quick check takes a file whose size and time agree as it is, and judges
-# one whose time alone differs by its checksum.
-cache_damage() { # DIR quick|full
+# cache_damage DIR quick|full: "PATH REASON" for each damaged part. A quick
+# check takes a file whose size and time agree as it is, and judges one
+# whose time alone differs by its checksum.
+cache_damage() {
     local dir=$1 mode=$2 sum size mtime path now
     [[ -f $dir/manifest ]] || {
         echo "manifest is missing"
@@ -77,6 +68,7 @@ cache_damage() { # DIR quick|full
     done <"$dir/manifest"
 }
 
-cache_valid() { # DIR KEY [quick|full]
+# cache_valid DIR KEY [quick|full]: made from KEY, and nothing damaged.
+cache_valid() {
     cache_ready "$1" "$2" && [[ -z "$(cache_damage "$1" "${3:-quick}")" ]]
 }

@@ -2,28 +2,15 @@
 # shellcheck shell=bash
 # The plumbing every bash script of the project shares: its messages, its
 # checks and their count, its skip, its timeouts. Set prog (and usage, for
-# usage_error) before sourcing; /work/notes-for-helpers/shell-lib-api.md
-# and the comments below give the interface.
-#
-#   die MSG           "PROG: MSG" on stderr, exit 1
-#   note MSG          "PROG: MSG" on stderr
-#   usage_error MSG   "PROG: MSG" and "usage: $usage" on stderr, exit 2
-#   show_help         the script's head comment, from line 3 to the first
-#                     blank line, without its "# "
-#   skip MSG          "PROG: MSG" on stdout, exit 77: the check did not run
-#   check TEXT CMD... one check (below); fail TEXT: one that failed outright
-#   check_summary [WHAT]  "WHAT: N passed, M failed", then "failed: TEXT"
-#                     for each failure; status 1 when one failed
-#   timed SECS CMD... CMD under timeout, SECS times the multiplier
-#   no_network CMD... CMD in a network namespace with only a loopback
-#   sums_verify DIR FILE...  FILEs present in DIR and matching its SHA256SUMS
-
+# usage_error) before sourcing.
 # Sourced once: a second source (by a file the script sources) keeps the count.
 [[ -z ${sh_lib_sourced:-} ]] || return 0
 sh_lib_sourced=1
 prog=${prog:-${0##*/}}
 skip_status=77
 
+# die, note, usage_error (exit 2), skip (on stdout, exit 77: not run): a
+# line that starts with the script's name; show_help: the head comment.
 die() {
     echo "$prog: $*" >&2
     exit 1
@@ -82,12 +69,19 @@ check_count() { # STATUS TEXT
         checks_failures+=("$2")
     fi
 }
+# shellcheck disable=SC2120 # WHAT is optional
 check_summary() { # [WHAT]
     echo "${1:-$prog}: $checks_passed passed, $checks_failed failed"
     ((checks_failed == 0)) || {
         printf 'failed: %s\n' "${checks_failures[@]}"
         return 1
     }
+}
+
+# scratch NAME: tmp, a new directory, removed when the script exits.
+scratch() {
+    tmp=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")
+    trap 'rm -rf "$tmp"' EXIT
 }
 
 # Checks the commands above are made of.

@@ -18,7 +18,7 @@ usage="cache_test.sh --arch ARCH|--board BOARD STATIC-BIN"
 . "$here/../../scripts/lib/sh.sh"
 fbvm=$here/fbvm
 
-(($# == 3)) && [[ $1 == --arch || $1 == --board ]] || usage_error "wrong arguments"
+[[ $# == 3 && ($1 == --arch || $1 == --board) ]] || usage_error "wrong arguments"
 how=$1 name=$2 bin=$3
 t=$(mktemp -d "${TMPDIR:-/tmp}/cache_test.XXXXXX")
 pids=()

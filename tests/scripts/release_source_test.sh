@@ -29,12 +29,11 @@ check "the tarball holds exactly the commit's files" diff -u "$work/committed" "
 builds() {
     tar -xzf "$work/a/$tarball" -C "$work"
     local src=$work/pixvane-$version
-    cmake -S "$src" -B "$work/build" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr >"$work/build.log" 2>&1 &&
-        cmake --build "$work/build" >>"$work/build.log" 2>&1 &&
-        DESTDIR=$work/root cmake --install "$work/build" >>"$work/build.log" 2>&1 || {
+    if ! { cmake -S "$src" -B "$work/build" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr &&
+        cmake --build "$work/build" && DESTDIR=$work/root cmake --install "$work/build"; } >"$work/build.log" 2>&1; then
         tail -n 20 "$work/build.log"
         return 1
-    }
+    fi
     [[ -x $work/root/usr/sbin/pixvane ]] || die "the install has no /usr/sbin/pixvane"
 }
 check "the tarball builds and installs /usr/sbin/pixvane" builds

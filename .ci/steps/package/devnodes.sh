@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # The udev rule and the busybox mdev line, each on a made-up sysfs.
-# Sourced by .ci/steps/package.sh, which defines check, die, SRC and TMP.
+# Sourced by .ci/steps/package.sh.
 
 # in_namespace SCRIPT ARGS...: runs a bash script, with ARGS as its $1..., in
 # a private mount namespace: its mounts over /sys, /dev, /run and /etc are
@@ -42,7 +42,8 @@ echo "link: $(readlink /dev/fb/0 || true)"
 }
 
 udev_rule() {
-    local rule=$TMP/contents-amd64$DEB_UDEV_RULES_DIR/60-pixvane-fb.rules out name
+    local rule out name
+    rule=$(unpacked amd64)$DEB_UDEV_RULES_DIR/60-pixvane-fb.rules
     [[ -f $rule ]] || die "no unpacked rule"
     name=$(basename "$rule")
     out=$(udevadm_test "$rule")
@@ -80,7 +81,8 @@ done
 }
 
 mdev_line() {
-    local conf=$TMP/contents-amd64/usr/share/doc/pixvane/examples/mdev.conf out
+    local conf out
+    conf=$(unpacked amd64)/usr/share/doc/pixvane/examples/mdev.conf
     [[ -f $conf ]] || die "no unpacked mdev.conf"
     # A bare /dev: the node is /dev/fb/0 and /dev/fb0 a link to it.
     out=$(mdev_scan "$conf" "")

@@ -166,9 +166,7 @@ busybox_common() {
 busybox_boot() {
     declare -F "busybox_setup_$case_name" >/dev/null || usage_error "no busybox case $case_name (cases: ${busybox_cases[*]})"
     vm_kernel
-    tmp=$(mktemp -d "${TMPDIR:-/tmp}/boot.XXXXXX")
-    # shellcheck disable=SC2064 # expand now
-    trap "rm -rf '$tmp'" EXIT
+    scratch boot
     boot_dir=$out check_log=$out/checks.log
     rm -rf "$out/report" "$out/checks.log" "$out/summary"
     root=$tmp/root

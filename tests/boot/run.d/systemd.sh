@@ -78,9 +78,7 @@ systemd_boot() {
     declare -F "case_${case_name}_setup" >/dev/null || usage_error "no systemd case $case_name (cases: ${systemd_cases[*]})"
     vm_kernel
     rootfs_ready || die "no complete root file system in $rootfs_cache: run '$0 prepare' first"
-    tmp=$(mktemp -d "${TMPDIR:-/tmp}/boot.XXXXXX")
-    # shellcheck disable=SC2064 # expand now
-    trap "rm -rf '$tmp'" EXIT
+    scratch boot
     boot_dir=$out check_log=$out/checks.log
     rm -rf "$out/report" "$out/checks.log" "$out/image.log" "$out/multi-user.s" "$out/summary"
     exposure=""

@@ -112,13 +112,6 @@ qemu_launch() {
     ((rc == 0)) || die "qemu failed with status $rc: $(cat "$tmp/qemu.out")"
 }
 
-# A temporary directory of the command's own, $tmp, gone when it exits.
-vm_tmp() {
-    tmp=$(mktemp -d "${TMPDIR:-/tmp}/fbvm.XXXXXX")
-    # shellcheck disable=SC2064 # expand now
-    trap "rm -rf '$tmp'" EXIT
-}
-
 # pack_initramfs [--as-root] ROOT ARCHIVE: the tree ROOT as an uncompressed
 # newc initramfs, in sorted order so that the same tree packs the same.
 # --as-root: every file root's, for a tree a user made. Without it the

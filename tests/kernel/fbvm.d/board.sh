@@ -40,14 +40,18 @@ platform_init() {
     board=$b
 }
 
-# platform_args ARGS...: --arch and --board into arch_opt and board_opt, the
-# other arguments in order into rest (all of them after a "--").
+# platform_args ARGS...: --arch and --board into arch_opt and board_opt, and
+# the VM's --kernel-args and --timeout (seconds, default 180) into
+# kernel_args and timeout_s; the other arguments in order into rest (all of
+# them after a "--").
 platform_args() {
-    arch_opt="" board_opt="" rest=()
+    arch_opt="" board_opt="" rest=() kernel_args="" timeout_s=180
     while (($#)); do
         case "$1" in
         --arch) arch_opt=${2:?--arch needs a value}; shift 2 ;;
         --board) board_opt=${2:?--board needs a value}; shift 2 ;;
+        --kernel-args) kernel_args=${2?--kernel-args needs a value}; shift 2 ;;
+        --timeout) timeout_s=${2:?--timeout needs a value}; shift 2 ;;
         --) rest+=("$@"); break ;;
         *) rest+=("$1"); shift ;;
         esac

@@ -35,8 +35,8 @@ cmd_pack() {
 #           [--serial FILE] [--memory SIZE] [--cmdline S] [--kernel-args S]
 #           [--timeout SECS]
 cmd_boot() {
-    local initrd="" log="" serial="" timeout_s=180 qemu_mem_opt=""
-    kernel_args="" cmdline="" driver=vfb
+    local initrd="" log="" serial="" qemu_mem_opt=""
+    cmdline="" driver=vfb
     platform_args "$@"
     set -- "${rest[@]}"
     while (($#)); do
@@ -46,18 +46,17 @@ cmd_boot() {
         --serial) serial=${2:?--serial needs a value}; shift 2 ;;
         --memory) qemu_mem_opt=${2:?--memory needs a value}; shift 2 ;;
         --cmdline) cmdline=${2:?--cmdline needs a value}; shift 2 ;;
-        --kernel-args) kernel_args=${2?--kernel-args needs a value}; shift 2 ;;
-        --timeout) timeout_s=${2:?--timeout needs a value}; shift 2 ;;
         *) usage_error "boot: unknown argument $1" ;;
         esac
     done
     [[ -f $initrd && -n $log ]] || usage_error "boot: --initrd FILE and --console FILE are required"
+    [[ "$timeout_s" =~ ^[0-9]+$ ]] || usage_error "boot: --timeout wants seconds"
     platform_init "$arch_opt" "$board_opt"
     qemu_mem=${qemu_mem_opt:-$qemu_mem}
     use_cache
     ((${#board_dtbs[@]} == 0)) || dtb=${board_dtbs[0]}
     ensure_host_tools
-    vm_tmp
+    scratch fbvm
     ln -s "$(realpath "$initrd")" "$tmp/initrd"
     qemu_launch "$tmp/initrd" "$timeout_s" "$log" ${serial:+"$serial"}
 }

@@ -25,8 +25,8 @@ result_files=(stdout stderr status var.before var fix.before fix mem vm.log
 # into prog_args; dies on a usage error.
 run_args() {
     local a
-    timeout_s=180 prefill="" setup="" node=1 devtmpfs=1 vfb_args="vfb_enable=1 mode_option=640x480-16"
-    files=() bin="" out="" driver="" drm="" kernel_args="" dtb=""
+    prefill="" setup="" node=1 devtmpfs=1 vfb_args="vfb_enable=1 mode_option=640x480-16"
+    files=() bin="" out="" driver="" drm="" dtb=""
     platform_args "$@"
     set -- "${rest[@]}"
     while (($#)); do
@@ -43,8 +43,6 @@ run_args() {
         --no-node) node=0; shift ;;
         --no-devtmpfs) devtmpfs=0; shift ;;
         --file) files+=("${2:?--file needs SRC=DST}"); shift 2 ;;
-        --kernel-args) kernel_args=${2?--kernel-args needs a value}; shift 2 ;;
-        --timeout) timeout_s=${2:?--timeout needs a value}; shift 2 ;;
         --) shift; break ;;
         *) usage_error "run: unknown option $1" ;;
         esac
@@ -138,7 +136,7 @@ cmd_run() {
     ensure_host_tools
     check_binary
     use_cache
-    vm_tmp
+    scratch fbvm
     run_initrd
     mkdir -p "$out"
     for f in "${result_files[@]}"; do rm -f "${out:?}/$f"; done
@@ -160,7 +158,7 @@ cmd_demo() {
     [[ -n "$b" ]] || usage_error "demo: --bin is required"
     platform_init "$arch_opt" "$board_opt"
     local dir where
-    vm_tmp
+    scratch fbvm
     dir=$tmp/out
     local -a how=(--arch "$arch")
     where="vfb 640x480-16 in an $arch VM"
