@@ -57,8 +57,14 @@ check() {
     [[ -z $errexit ]] || set -e
     check_count "$rc" "$text"
 }
-# fail TEXT: a check found failed without a command to run.
+# fail TEXT: a check found failed without a command to run; check_skip
+# TEXT: one that cannot run here, "SKIP: TEXT", counted apart.
 fail() { check_count 1 "${case_name:+$case_name: }$*"; }
+checks_skipped=0
+check_skip() {
+    echo "SKIP: ${case_name:+$case_name: }$*"
+    checks_skipped=$((checks_skipped + 1))
+}
 check_count() { # STATUS TEXT
     if (($1 == 0)); then
         echo "PASS: $2"
@@ -71,7 +77,9 @@ check_count() { # STATUS TEXT
 }
 # shellcheck disable=SC2120 # WHAT is optional
 check_summary() { # [WHAT]
-    echo "${1:-$prog}: $checks_passed passed, $checks_failed failed"
+    local skipped=""
+    ((checks_skipped == 0)) || skipped=", $checks_skipped skipped"
+    echo "${1:-$prog}: $checks_passed passed, $checks_failed failed$skipped"
     ((checks_failed == 0)) || {
         printf 'failed: %s\n' "${checks_failures[@]}"
         return 1

@@ -141,7 +141,7 @@ for arch in amd64 armel armhf arm64; do
 done
 
 if [[ -e /dev/fb/0 ]]; then
-    echo "SKIP: running the unpacked packages: this machine has a /dev/fb/0"
+    check_skip "running the unpacked packages: this machine has a /dev/fb/0"
 else
     check "amd64: runs from the unpacked package" run_unpacked amd64
     check "arm64: runs from the unpacked package under qemu" run_unpacked arm64 qemu-aarch64-static

@@ -101,5 +101,5 @@ if unshare --mount --propagation private true 2>/dev/null; then
     check "udev rule: udevadm test links /dev/fb/0 and tags it for systemd" udev_rule
     check "mdev lines: mdev -s makes /dev/fb/0, both names root:video 0660" mdev_line
 else
-    echo "SKIP: udev rule and mdev line: no private mount namespace here (unshare needs CAP_SYS_ADMIN)"
+    check_skip "udev rule and mdev line: no private mount namespace here (unshare needs CAP_SYS_ADMIN)"
 fi
