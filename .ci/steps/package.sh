@@ -27,8 +27,6 @@ prog=package
 # shellcheck source=../../scripts/lib/sh.sh
 . "$SRC/scripts/lib/sh.sh"
 
-# --- Tools -------------------------------------------------------------------
-
 apt_prog=package
 # shellcheck source=../../scripts/lib/apt.sh
 . "$SRC/scripts/lib/apt.sh"
@@ -39,9 +37,8 @@ apt_install cmake ninja-build gzip dpkg binutils mandoc groff-base man-db bsdext
 TMP=$(mktemp -d)
 trap 'rm -rf "$TMP"' EXIT
 
-# --- What every part checks, built first ------------------------------------
-# The parts below only check: each reads these facts and builds, and none
-# another part's.
+# What every part checks is built here first; the parts only check, each
+# reading these facts and builds and none another part's.
 
 MAN=$SRC/man/pixvane.8
 # Where the unit and the rule go: /usr/lib, in one package for Debian 12

@@ -2,9 +2,7 @@
 # shellcheck shell=bash
 # fbvm: architecture facts, the boot image each kernel package yields, the qemu command.
 # Sourced by fbvm.
-# ---------------------------------------------------------------------------
-# Architecture facts. Everything that differs between architectures is set
-# here and nowhere else.
+# Everything that differs between architectures is set here and nowhere else.
 
 arch_init() {
     arch=$1

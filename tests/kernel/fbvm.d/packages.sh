@@ -2,8 +2,6 @@
 # shellcheck shell=bash
 # fbvm: host packages and the VM's packages, through apt.
 # Sourced by fbvm.
-# ---------------------------------------------------------------------------
-# Host packages
 
 # Every Debian package comes through the project's one apt library.
 apt_prog=$prog
