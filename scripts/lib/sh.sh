@@ -86,6 +86,32 @@ check_summary() { # [WHAT]
     }
 }
 
+# value_opts NAME=VAR... -- ARGS...: each "--NAME VALUE" of ARGS sets the
+# variable VAR (the caller's local, if it has one) to VALUE; the other
+# arguments go, in order, to the array rest, all of them after a "--".
+value_opts() {
+    local -A var=()
+    while [[ $1 != -- ]]; do
+        var[${1%%=*}]=${1#*=}
+        shift
+    done
+    shift
+    rest=()
+    while (($#)); do
+        if [[ $1 == -- ]]; then
+            rest+=("$@")
+            break
+        elif [[ $1 == --?* && -n ${var[${1#--}]:-} ]]; then
+            (($# >= 2)) || usage_error "$1 needs a value"
+            printf -v "${var[${1#--}]}" '%s' "$2"
+            shift 2
+        else
+            rest+=("$1")
+            shift
+        fi
+    done
+}
+
 # scratch NAME: tmp, a new directory, removed when the script exits.
 scratch() {
     tmp=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")

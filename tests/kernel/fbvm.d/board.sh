@@ -45,17 +45,9 @@ platform_init() {
 # kernel_args and timeout_s; the other arguments in order into rest (all of
 # them after a "--").
 platform_args() {
-    arch_opt="" board_opt="" rest=() kernel_args="" timeout_s=180
-    while (($#)); do
-        case "$1" in
-        --arch) arch_opt=${2:?--arch needs a value}; shift 2 ;;
-        --board) board_opt=${2:?--board needs a value}; shift 2 ;;
-        --kernel-args) kernel_args=${2?--kernel-args needs a value}; shift 2 ;;
-        --timeout) timeout_s=${2:?--timeout needs a value}; shift 2 ;;
-        --) rest+=("$@"); break ;;
-        *) rest+=("$1"); shift ;;
-        esac
-    done
+    arch_opt="" board_opt="" kernel_args="" timeout_s=180
+    value_opts arch=arch_opt board=board_opt kernel-args=kernel_args timeout=timeout_s -- "$@"
+    [[ $timeout_s =~ ^[0-9]+$ ]] || usage_error "--timeout wants seconds"
 }
 
 board_file() { echo "$here/fbvm.d/board-$board.sh"; }

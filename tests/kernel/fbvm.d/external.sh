@@ -38,19 +38,9 @@ cmd_boot() {
     local initrd="" log="" serial="" qemu_mem_opt=""
     cmdline="" driver=vfb
     platform_args "$@"
-    set -- "${rest[@]}"
-    while (($#)); do
-        case "$1" in
-        --initrd) initrd=${2:?--initrd needs a value}; shift 2 ;;
-        --console) log=${2:?--console needs a value}; shift 2 ;;
-        --serial) serial=${2:?--serial needs a value}; shift 2 ;;
-        --memory) qemu_mem_opt=${2:?--memory needs a value}; shift 2 ;;
-        --cmdline) cmdline=${2:?--cmdline needs a value}; shift 2 ;;
-        *) usage_error "boot: unknown argument $1" ;;
-        esac
-    done
+    value_opts initrd=initrd console=log serial=serial memory=qemu_mem_opt cmdline=cmdline -- "${rest[@]}"
+    ((${#rest[@]} == 0)) || usage_error "boot: unknown argument ${rest[0]}"
     [[ -f $initrd && -n $log ]] || usage_error "boot: --initrd FILE and --console FILE are required"
-    [[ "$timeout_s" =~ ^[0-9]+$ ]] || usage_error "boot: --timeout wants seconds"
     platform_init "$arch_opt" "$board_opt"
     qemu_mem=${qemu_mem_opt:-$qemu_mem}
     use_cache

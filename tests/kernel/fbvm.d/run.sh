@@ -28,18 +28,14 @@ run_args() {
     prefill="" setup="" node=1 devtmpfs=1 vfb_args="vfb_enable=1 mode_option=640x480-16"
     files=() bin="" out="" driver="" drm="" dtb=""
     platform_args "$@"
+    value_opts dtb=dtb bin=bin out=out prefill=prefill setup=setup -- "${rest[@]}"
     set -- "${rest[@]}"
     while (($#)); do
         case "$1" in
-        --dtb) dtb=${2:?--dtb needs a value}; shift 2 ;;
-        --bin) bin=${2:?--bin needs a value}; shift 2 ;;
-        --out) out=${2:?--out needs a value}; shift 2 ;;
         --vfb) vfb_args=${2:?--vfb needs a value}; driver=vfb; shift 2 ;;
         --no-vfb) driver=none; shift ;;
         --drm) driver=drm drm=virtio-gpu; shift ;;
         --drm=*) driver=drm drm=${1#--drm=}; shift ;;
-        --prefill) prefill=${2:?--prefill needs a value}; shift 2 ;;
-        --setup) setup=${2?--setup needs a value}; shift 2 ;;
         --no-node) node=0; shift ;;
         --no-devtmpfs) devtmpfs=0; shift ;;
         --file) files+=("${2:?--file needs SRC=DST}"); shift 2 ;;
@@ -57,7 +53,6 @@ run_args() {
     elif [[ -n "$prefill" ]]; then
         usage_error "run: --prefill wants a byte value (0-255 or 0x00-0xff), not $prefill"
     fi
-    [[ "$timeout_s" =~ ^[0-9]+$ ]] || usage_error "run: --timeout wants seconds"
     for a in "${files[@]}"; do
         [[ "$a" == *=/* ]] || usage_error "run: --file wants SRC=/absolute/dst, not $a"
     done
@@ -147,14 +142,10 @@ cmd_run() {
 cmd_demo() {
     local b=""
     platform_args "$@"
+    value_opts bin=b -- "${rest[@]}"
     set -- "${rest[@]}"
-    while (($#)); do
-        case "$1" in
-        --bin) b=${2:?--bin needs a value}; shift 2 ;;
-        --) shift; break ;;
-        *) usage_error "demo: unknown option $1" ;;
-        esac
-    done
+    [[ ${1:-} != -- ]] || shift
+    [[ ${1:-} != -* ]] || usage_error "demo: unknown option $1"
     [[ -n "$b" ]] || usage_error "demo: --bin is required"
     platform_init "$arch_opt" "$board_opt"
     local dir where
