@@ -2,6 +2,7 @@
 # shellcheck shell=bash
 # fbvm: run one VM, and the demo.
 # Sourced by fbvm.
+
 shq() { # single-quotes $1 for sh
     local s=${1//\'/\'\\\'\'}
     printf "'%s'" "$s"
