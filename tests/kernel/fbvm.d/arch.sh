@@ -97,12 +97,18 @@ qemu_launch() {
     local -a qcmd=("$qemu_bin" "${qemu_base[@]}" -m "${qemu_mem:-256M}" -accel tcg -nodefaults
         -no-reboot -display none -no-user-config -kernel "$cache/kernel/image" -initrd "$initrd"
         -append "console=$console ${cmdline:-quiet loglevel=0 panic=-1 fbcon=map:9}${kernel_args:+ $kernel_args}")
-    for f; do qcmd+=(-serial "file:$tmp/serial$((n++))"); done
+    for f; do
+        qcmd+=(-serial "file:$tmp/serial$n")
+        n=$((n + 1))
+    done
     [[ ${driver:-} != drm ]] || qcmd+=(-device "${drm_device[$drm]}")
     ((${#board_dtbs[@]} == 0)) || qcmd+=(-dtb "$cache/dtb/$dtb.dtb")
     timed "$secs" "${qcmd[@]}" </dev/null >"$tmp/qemu.out" 2>&1 || rc=$?
     n=0
-    for f; do tr -d '\r' <"$tmp/serial$((n++))" >"$f" || true; done
+    for f; do
+        tr -d '\r' <"$tmp/serial$n" >"$f" || true
+        n=$((n + 1))
+    done
     if ((rc == 124)); then
         tail -n 20 "$1" >&2 || true
         die "the VM did not finish within $timed_s s (console: $1)"
