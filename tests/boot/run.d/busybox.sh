@@ -163,12 +163,8 @@ busybox_common() {
     check "/dev/fb0 is still the framebuffer" console_has 'boot-test: fb0=character special file 1d,0'
 }
 
-busybox_boot() {
-    declare -F "busybox_setup_$case_name" >/dev/null || usage_error "no busybox case $case_name (cases: ${busybox_cases[*]})"
-    vm_kernel
-    scratch boot
-    boot_dir=$out check_log=$out/checks.log
-    rm -rf "$out/report" "$out/checks.log" "$out/summary"
+busybox_case() {
+    boot_start "busybox_setup_$case_name" busybox "${busybox_cases[@]}"
     root=$tmp/root
     busybox_tree
     "busybox_setup_$case_name"

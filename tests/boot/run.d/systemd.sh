@@ -74,13 +74,9 @@ systemd_times() {
     note "$case_name: multi-user.target reached at $multi_user_s s: kernel $user_s s, userspace $in_user_s s; the VM ran ${vm_seconds} s in all"
 }
 
-systemd_boot() {
-    declare -F "case_${case_name}_setup" >/dev/null || usage_error "no systemd case $case_name (cases: ${systemd_cases[*]})"
-    vm_kernel
+systemd_case() {
+    boot_start "case_${case_name}_setup" systemd "${systemd_cases[@]}"
     rootfs_ready || die "no complete root file system in $rootfs_cache: run '$0 prepare' first"
-    scratch boot
-    boot_dir=$out check_log=$out/checks.log
-    rm -rf "$out/report" "$out/checks.log" "$out/image.log" "$out/multi-user.s" "$out/summary"
     exposure=""
     systemd_image
     # fbcon=map:9 keeps the text console off the framebuffer, as in the

@@ -12,6 +12,17 @@ vm_kernel() {
     busybox_bin=$("$fbvm" path --arch x86_64 busybox)
 }
 
+# boot_start FUNCTION KIND CASE...: the case's FUNCTION is there; then
+# fbvm's kernel, a scratch directory, and $out rid of an earlier boot's
+# report, where this one's goes.
+boot_start() {
+    declare -F "$1" >/dev/null || usage_error "no $2 case $case_name (cases: ${*:3})"
+    vm_kernel
+    scratch boot
+    boot_dir=$out check_log=$out/checks.log
+    rm -rf "$out/report" "$out/checks.log" "$out/image.log" "$out/multi-user.s" "$out/summary"
+}
+
 # Installs vfb.ko and the modules it needs into the root $1 as modprobe
 # finds them: under /lib/modules/RELEASE, with depmod run there.
 vm_install_vfb() {
