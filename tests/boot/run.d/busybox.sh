@@ -15,7 +15,7 @@
 # busybox is fbvm's busybox-static, the kernel and vfb.ko are fbvm's, and
 # pixvane and the examples come out of the package. Everything the test
 # needs to see is written to the console, which is all the checks read.
-# Sourced by the runner, which defines die, note, here, case_name, deb, out.
+# Sourced by the runner, which defines here, case_name, deb and out.
 
 busybox_cases=(inittab rcS)
 

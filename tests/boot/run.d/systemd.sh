@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # boot: a Debian systemd boot of the package: the image, the boot, the
-# times it took. Sourced by the runner, which defines die, note, here,
-# boot_cache, case_name, deb, out and compare.
+# times it took. Sourced by the runner, which defines here, boot_cache,
+# case_name, deb, out and compare.
 
 # Helpers for a case's setup (cases.sh); the root being made is $root.
 
