@@ -94,9 +94,11 @@ x86_vmlinux_from_bzimage() {
 qemu_launch() {
     local initrd=$1 secs=$2 rc=0 n=0 f
     shift 2
-    local -a qcmd=("$qemu_bin" "${qemu_base[@]}" -m "${qemu_mem:-256M}" -accel tcg -nodefaults
+    local -a qcmd=("$qemu_bin" "${qemu_base[@]}" -accel tcg -nodefaults
         -no-reboot -display none -no-user-config -kernel "$cache/kernel/image" -initrd "$initrd"
         -append "console=$console ${cmdline:-quiet loglevel=0 panic=-1 fbcon=map:9}${kernel_args:+ $kernel_args}")
+    # A real board's qemu_base names its memory, which is what it is.
+    [[ " ${qemu_base[*]} " == *" -m "* ]] || qcmd+=(-m "$qemu_mem")
     for f; do
         qcmd+=(-serial "file:$tmp/serial$n")
         n=$((n + 1))

@@ -23,7 +23,7 @@ board_raspi0_init() {
     cc_pkgs=(gcc-arm-linux-gnueabi libc6-dev-armel-cross)
     cross_compile=arm-linux-gnueabi-
     # The machine has 512 MiB, no more and no less.
-    qemu_base=(-M raspi0) qemu_mem=512M
+    qemu_base=(-M raspi0 -m 512M)
     drm_drivers=()
     drm_modules=()
     board_dtb_stock=bcm2835-rpi-zero.dtb

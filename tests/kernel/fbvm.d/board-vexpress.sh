@@ -24,7 +24,7 @@ ve_clcd_ct=/clcd@10020000
 
 board_vexpress_init() {
     arch_init armhf
-    qemu_base=(-M vexpress-a9)
+    qemu_base=(-M vexpress-a9 -m 256M)
     fb_driver=builtin
     vfb_build=0
     drm_drivers=()
