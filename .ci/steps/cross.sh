@@ -8,6 +8,9 @@
 # DESTDIR install); the release files and the size report, whose table docs/DEVELOPING.md must show.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+prog=cross
+# shellcheck source=../../scripts/lib/sh.sh
+. scripts/lib/sh.sh
 
 section() { printf '\n---- cross: %s (%ss)\n' "$1" "$SECONDS"; }
 
@@ -15,10 +18,7 @@ section "install what is missing"
 scripts/bootstrap g++-arm-linux-gnueabihf g++-aarch64-linux-gnu binutils-arm-linux-gnueabihf \
     g++-arm-linux-gnueabi qemu-user-static googletest make
 for tool in qemu-arm-static qemu-aarch64-static; do
-    command -v "$tool" >/dev/null || {
-        echo "cross: $tool missing after install" >&2
-        exit 1
-    }
+    command -v "$tool" >/dev/null || die "$tool missing after install"
 done
 
 work=$(mktemp -d)
@@ -70,20 +70,14 @@ DESTDIR=$stage cmake --install "$work/build"
 find "$stage" -type f | sed "s#^$stage##" | sort
 
 tool=$stage/usr/sbin/pixvane
-[ -x "$tool" ] || {
-    echo "cross: no executable usr/sbin/pixvane in the staging directory" >&2
-    exit 1
-}
+[ -x "$tool" ] || die "no executable usr/sbin/pixvane in the staging directory"
 header=$(arm-linux-gnueabihf-readelf -hW "$tool")
 if ! grep -Eq 'Class: +ELF32' <<<"$header" || ! grep -Eq 'Machine: +ARM$' <<<"$header"; then
-    echo "cross: staged pixvane is not a 32-bit ARM executable:" >&2
-    echo "$header" >&2
-    exit 1
+    die "staged pixvane is not a 32-bit ARM executable:"$'\n'"$header"
 fi
 if arm-linux-gnueabihf-readelf -lW "$tool" | grep -q 'program interpreter' ||
     ! arm-linux-gnueabihf-readelf -dW "$tool" | grep -q 'no dynamic section'; then
-    echo "cross: staged pixvane is not statically linked" >&2
-    exit 1
+    die "staged pixvane is not statically linked"
 fi
 echo "cross: usr/sbin/pixvane is a static 32-bit ARM executable"
 # It runs: without a framebuffer it reports the missing device and exits 1. Skipped on a
@@ -92,9 +86,7 @@ if [ ! -e /dev/fb/0 ]; then
     status=0
     out=$(qemu-arm-static "$tool" 16) || status=$?
     if [ "$status" -ne 1 ] || ! grep -q '/dev/fb/0' <<<"$out"; then
-        echo "cross: staged pixvane under qemu-arm: status $status, output:" >&2
-        echo "$out" >&2
-        exit 1
+        die "staged pixvane under qemu-arm: status $status, output:"$'\n'"$out"
     fi
     echo "cross: it runs under qemu-arm and exits 1 without a framebuffer"
 fi

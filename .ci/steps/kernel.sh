@@ -37,11 +37,10 @@ exit 100
 EOS
     chmod +x "$noapt/$p"
 done
-offline() {
-    local ns=(unshare -n)
-    [[ $(id -u) == 0 ]] || ns=(unshare -rn)
-    "${ns[@]}" env PATH="$noapt:$PATH" "$@"
-}
+prog=kernel
+# shellcheck source=../../scripts/lib/sh.sh
+. scripts/lib/sh.sh
+offline() { no_network env PATH="$noapt:$PATH" "$@"; }
 # offline_again NAME PRESET COUNT: the COUNT cases of PRESET's build labelled
 # offline (tests/kernel/CMakeLists.txt), run again with no network, must all
 # pass without calling apt. A passed line names the case, then dots; a
@@ -66,14 +65,19 @@ section "install what is missing"
 scripts/bootstrap g++-arm-linux-gnueabihf g++-aarch64-linux-gnu g++-arm-linux-gnueabi \
     qemu-user-static googletest
 
+# platform_tests --arch|--board NAME PRESET COUNT: fbvm's cache of NAME, the
+# tests of PRESET, then its COUNT offline cases again with no network.
+platform_tests() {
+    section "$2: what the tests run on"
+    tests/kernel/fbvm prepare "$1" "$2"
+    section "$2: cmake --workflow --preset $3"
+    cmake --workflow --preset "$3"
+    section "$2: $4 cases again, with no network"
+    offline_again "$2" "$3" "$4"
+}
+
 for pair in x86_64:kernel armhf:kernel-armhf arm64:kernel-arm64; do
-    arch=${pair%%:*} preset=${pair#*:}
-    section "$arch: what the tests run on"
-    tests/kernel/fbvm prepare --arch "$arch"
-    section "$arch: cmake --workflow --preset $preset"
-    cmake --workflow --preset "$preset"
-    section "$arch: a few cases again, with no network"
-    offline_again "$arch" "$preset" 4
+    platform_tests --arch "${pair%%:*}" "${pair#*:}" 4
 done
 
 # The shipped musl binaries on the same kernels; armel runs on the armhf kernel.
@@ -85,19 +89,13 @@ done
 # The real boards: each has a kernel, DTBs and a cache of its own, and a warm
 # one must do without the network too.
 for pair in vexpress:kernel-vexpress raspi0:kernel-raspi0; do
-    IFS=: read -r board preset <<<"$pair"
-    section "$board: what the tests run on"
-    tests/kernel/fbvm prepare --board "$board"
-    section "$board: cmake --workflow --preset $preset"
-    cmake --workflow --preset "$preset"
-    section "$board: a case again, with no network"
-    offline_again "$board" "$preset" 2
+    platform_tests --board "${pair%%:*}" "${pair#*:}" 2
 done
 
 section "a damaged cache repairs itself"
-bash tests/kernel/cache_test.sh x86_64 build/kernel/pixvane
+bash tests/kernel/cache_test.sh --arch x86_64 build/kernel/pixvane
 
 section "a board's damaged device trees are made again"
-bash tests/kernel/board_cache_test.sh vexpress build/kernel-vexpress/pixvane
+bash tests/kernel/cache_test.sh --board vexpress build/kernel-vexpress/pixvane
 
 section "done"

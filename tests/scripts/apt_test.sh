@@ -6,13 +6,16 @@
 # offers, and a newer kernel offered without the host's kbuild tools.
 set -euo pipefail
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+prog=apt_test
+# shellcheck source=../../scripts/lib/sh.sh
+. "$src/scripts/lib/sh.sh"
+# shellcheck source=../../scripts/lib/cache.sh
+. "$src/scripts/lib/cache.sh"
 # shellcheck source=fakerepo.sh
 . "$src/tests/scripts/fakerepo.sh"
 
 t=$(mktemp -d "${TMPDIR:-/tmp}/apt_test.XXXXXX")
 trap 'rm -rf "$t"' EXIT
-# shellcheck source=check.sh
-. "$src/tests/scripts/check.sh"
 
 host=$(dpkg --print-architecture)
 vm=arm64 vm_flavour=arm64
@@ -56,7 +59,7 @@ if (cd "$t/dl" && apt_private "$t/state" "$vm" -- apt_download "hello:$host") 2>
 else
     fail "apt_download hello gave up although its index arrived"
 fi
-expect_line "$t/err" "going on with the indexes that arrived" "the update that failed"
+check "the update that failed" has_line "$t/err" "going on with the indexes that arrived"
 n=$(grep -c 'going on with' "$t/err" || true)
 ((n == 1)) || fail "expected one line on going on, got $n"
 
@@ -64,8 +67,7 @@ echo "case: a package no index offers is named with apt's error"
 if (cd "$t/dl" && apt_private "$t/state" "$vm" -- apt_download "hello:$host" nosuchpackage) 2>"$t/err"; then
     fail "apt_download of a package no index offers succeeded"
 fi
-expect_line "$t/err" "cannot fetch nosuchpackage: E: Unable to locate package nosuchpackage" \
-    "the missing package"
+check "the missing package" has_line "$t/err" "cannot fetch nosuchpackage: E: Unable to locate package nosuchpackage"
 grep -q 'cannot fetch hello' "$t/err" && fail "hello, which is offered, was named as missing"
 
 echo "case: a state updated for the host alone is updated again for another architecture"
@@ -80,12 +82,6 @@ fi
 
 # fbvm's own functions, on its own apt state under the cache.
 here=$src/tests/kernel prog=fbvm
-die() {
-    echo "$prog: $*" >&2
-    exit 1
-}
-note() { echo "$prog: $*" >&2; }
-usage_error() { die "$@"; }
 # shellcheck source=../kernel/fbvm.d/arch.sh
 . "$here/fbvm.d/arch.sh"
 # shellcheck source=../kernel/fbvm.d/packages.sh
@@ -104,8 +100,8 @@ linux-headers-6.1.0-10-common=6.1.10-1
 linux-kbuild-6.1:$host=6.1.10-1
 linux-source-6.1=6.1.10-1"
     [[ $(cat "$t/out") == "$want" ]] || fail "chose $(tr '\n' ' ' <"$t/out") instead of the 6.1.10-1 set"
-    expect_line "$t/err" "6.1.20-1 lacks linux-kbuild-6.1:$host=6.1.20-1" "the fallback"
-    expect_line "$t/err" "using linux-image-6.1.0-10-$vm_flavour 6.1.10-1" "the fallback"
+    check "the fallback names what the newest lacks" has_line "$t/err" "6.1.20-1 lacks linux-kbuild-6.1:$host=6.1.20-1"
+    check "the fallback names the kernel taken" has_line "$t/err" "using linux-image-6.1.0-10-$vm_flavour 6.1.10-1"
 else
     fail "no kernel chosen although 6.1.10-1 is offered complete"
     sed 's/^/    /' "$t/err" >&2
@@ -116,10 +112,6 @@ if (arch_init "$vm" && PIXVANE_FBVM_KERNEL_PKG=linux-image-6.1.0-20-$vm_flavour 
     >"$t/out" 2>"$t/err"; then
     fail "an incomplete pinned kernel was chosen: $(cat "$t/out")"
 fi
-expect_line "$t/err" "6.1.20-1 lacks linux-kbuild-6.1:$host=6.1.20-1" "the incomplete pin"
+check "the incomplete pin" has_line "$t/err" "6.1.20-1 lacks linux-kbuild-6.1:$host=6.1.20-1"
 
-if ((failures)); then
-    echo "$failures failure(s)" >&2
-    exit 1
-fi
-echo "all cases passed"
+check_summary apt_test

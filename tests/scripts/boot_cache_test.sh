@@ -10,8 +10,11 @@ set -euo pipefail
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 t=$(mktemp -d "${TMPDIR:-/tmp}/boot_cache_test.XXXXXX")
 trap 'rm -rf "$t"' EXIT
-# shellcheck source=check.sh
-. "$src/tests/scripts/check.sh"
+prog=boot_cache_test
+# shellcheck source=../../scripts/lib/sh.sh
+. "$src/scripts/lib/sh.sh"
+# shellcheck source=../../scripts/lib/cache.sh
+. "$src/scripts/lib/cache.sh"
 
 # The stand-in: an archive holding a dpkg status file, as mmdebstrap's does.
 mkdir -p "$t/bin" "$t/tree/var/lib/dpkg"
@@ -24,13 +27,8 @@ EOS
 chmod +x "$t/bin/mmdebstrap"
 export PATH=$t/bin:$PATH
 
-die() {
-    echo "die: $*" >&2
-    exit 1
-}
-note() { echo "note: $*" >&2; }
 boot_cache=$t/cache
-boot_cache_layout=2
+boot_cache_layout=3
 # shellcheck source=../boot/run.d/rootfs.sh
 . "$src/tests/boot/run.d/rootfs.sh"
 # The machine's sources, replaced by one file of the test's own.
@@ -41,10 +39,11 @@ rootfs_host_release() { echo bookworm; }
 calls() { [[ -f $t/calls ]] && wc -l <"$t/calls" || echo 0; }
 # prepare WANT_CALLS WHAT: runs rootfs_prepare in a subshell (its lock is
 # an open descriptor) and checks how many builds there have been in all.
-prepare() {
-    (rootfs_prepare) 2>>"$t/log" || fail "$2: rootfs_prepare failed"
-    [[ $(calls) == "$1" ]] || fail "$2: $(calls) builds, want $1"
+prepared() {
+    (rootfs_prepare) 2>>"$t/log"
+    eq "$(calls) builds" "$1 builds"
 }
+prepare() { check "$2: rootfs_prepare works, $1 builds in all" prepared "$1"; }
 
 prepare 1 "an empty cache"
 rootfs_ready || fail "the cache is not complete after a build"
@@ -71,7 +70,7 @@ printf 'X' | dd of="$boot_cache/bookworm/rootfs.tar" bs=1 seek=600 conv=notrunc 
 prepare 5 "an archive whose bytes changed"
 
 # A build killed halfway: no key written.
-rm -f "$boot_cache/bookworm/rootfs.key"
+rm -f "$boot_cache/bookworm/ready"
 rootfs_ready && fail "a cache without its key is taken as complete"
 prepare 6 "a build that did not finish"
 prepare 6 "the cache after all that"
@@ -85,9 +84,7 @@ tail -n 1 "$t/calls" | grep -q -- " trixie $t/cache/trixie/rootfs.tar.tmp deb ht
 rootfs_use bookworm
 prepare 7 "the bookworm root, still there"
 
-if ((failures)); then
-    echo "$failures failure(s)" >&2
+check_summary || {
     cat "$t/log" >&2
     exit 1
-fi
-echo "all cases passed"
+}

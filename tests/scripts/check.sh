@@ -1,15 +1,7 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
-# What the shell tests share: a failure is counted and the test goes on.
-
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-expect_line() { # FILE TEXT WHAT
-    grep -qF -- "$2" "$1" || {
-        fail "$3: no line with \"$2\"; stderr was:"
-        sed 's/^/    /' "$1" >&2
-    }
-}
+# What tests/yocto/run sources until it sources scripts/lib/sh.sh itself:
+# the library's fail, with failures counting the failed checks.
+# shellcheck source=../../scripts/lib/sh.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/sh.sh"
+declare -gn failures=checks_failed

@@ -1,52 +1,7 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # The Debian packages: build, lintian, control fields, contents, binaries, a run from each.
-# Sourced by .ci/steps/package.sh, which defines check, die, SRC and TMP.
-
-# Where the unit and the rule go, as the deb preset (cmake/presets/matrix.json; the
-# boot preset inherits it) gives them and the checks here expect them:
-# /usr/lib, in one package for Debian 12
-# "bookworm" and 13 "trixie". trixie's lintian rejects files under /lib
-# (aliased-location: /lib is only a link to /usr/lib there). bookworm's
-# lintian accepts /usr/lib, and its systemd and udev read it: systemd 252
-# lists /usr/lib/systemd/system among its unit paths, and its udevadm names
-# /usr/lib/udev/rules.d, not /lib/udev/rules.d, among its rules
-# directories. A bookworm system has a merged /usr anyway: its
-# init-system-helpers depends on usrmerge (which merges it) or
-# usr-is-merged. Given by hand, so that every architecture's package has
-# the same layout whatever pkg-config on the build machine knows of the
-# target. The boot tests boot this package on bookworm, trixie and bullseye
-# and run trixie's lintian on it.
-readonly DEB_UNIT_DIR=/usr/lib/systemd/system DEB_UDEV_RULES_DIR=/usr/lib/udev/rules.d
-
-# build_deb ARCH [CMAKE ARGS...]: build/deb-ARCH/packages/pixvane_*_ARCH.deb, built
-# with the deb preset's flags in a directory of the architecture's own
-build_deb() {
-    local arch=$1 dir=$SRC/build/deb-$1
-    shift
-    rm -rf "$dir"
-    cmake -S "$SRC" -B "$dir" --preset deb "$@" >"$TMP/configure-$arch.log" ||
-        { cat "$TMP/configure-$arch.log"; return 1; }
-    cmake --build "$dir" >"$TMP/build-$arch.log" || { cat "$TMP/build-$arch.log"; return 1; }
-    (cd "$dir" && cpack -G DEB >"$TMP/cpack-$arch.log") || { cat "$TMP/cpack-$arch.log"; return 1; }
-}
-
-# The packaged pixvane is the static musl build. armhf carries the armel (ARMv5TE) binary:
-# Debian's armhf libc.a, musl's too, is ARMv7 code, and Raspberry Pi OS, an "armhf" system,
-# runs on ARMv6 (ARM1176). A static binary does not care about the system's float ABI.
-echo "Building the packages"
-toolchains=$SRC/cmake/toolchains
-build_deb amd64 -DCMAKE_TOOLCHAIN_FILE="$toolchains/musl-x86_64.cmake"
-build_deb armel -DCMAKE_TOOLCHAIN_FILE="$toolchains/musl-armel.cmake"
-build_deb armhf -DCMAKE_TOOLCHAIN_FILE="$toolchains/musl-armel.cmake" \
-    -DCPACK_DEBIAN_PACKAGE_ARCHITECTURE=armhf
-build_deb arm64 -DCMAKE_TOOLCHAIN_FILE="$toolchains/musl-arm64.cmake"
-
-deb_of() {
-    local debs=("$SRC/build/deb-$1/packages/"pixvane_*_"$1".deb)
-    [[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || die "expected one pixvane_*_$1.deb, found: ${debs[*]}"
-    echo "${debs[0]}"
-}
+# Sourced by .ci/steps/package.sh, which builds and unpacks them.
 
 # No errors and no warnings; overridden tags must carry their reason in the
 # package's override file. Informational tags are shown and kept.
@@ -82,7 +37,8 @@ deb_fields() {
 }
 
 deb_contents() {
-    local deb arch=$1 list root=$TMP/contents-$1 hdr
+    local deb arch=$1 list root hdr
+    root=$(unpacked "$arch")
     deb=$(deb_of "$arch")
     list=$(dpkg-deb -c "$deb")
     grep -Eq '^-rwxr-xr-x root/root .* \./usr/sbin/pixvane$' <<<"$list" ||
@@ -105,7 +61,6 @@ deb_contents() {
     (($(grep -c -e '/pixvane@\.service$' -e '/60-pixvane-fb\.rules$' <<<"$list") == 2)) ||
         die "the unit or the rule twice: $list"
 
-    dpkg-deb -x "$deb" "$root"
     # man-db renders the installed page as a reader sees it.
     local rendered
     rendered=$(MANWIDTH=80 man -l "$root/usr/share/man/man8/pixvane.8.gz" 2>&1 | col -b)
@@ -125,9 +80,9 @@ deb_contents() {
 # Every package carries the licence, in the machine-readable copyright file:
 # the MIT terms of LICENSE, word for word, and no second licence file.
 deb_licence() {
-    local arch=$1 root=$TMP/contents-$1 copyright text
-    copyright=$root/usr/share/doc/pixvane/copyright
-    [[ -f $copyright ]] || die "no unpacked copyright file (the contents check failed)"
+    local copyright text
+    copyright=$(unpacked "$1")/usr/share/doc/pixvane/copyright
+    [[ -f $copyright ]] || die "no copyright file in the package"
     grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$copyright" ||
         die "copyright is not in the machine-readable format"
     grep -qx 'Files: \*' "$copyright" || die "copyright has no 'Files: *' paragraph"
@@ -138,14 +93,15 @@ deb_licence() {
     text=$(awk '/^License: MIT$/ { n++; next } n == 2' "$copyright" | sed 's/^ //; s/^\.$//')
     [[ $text == "$(sed -n '/^Permission/,$p' "$SRC/LICENSE")" ]] ||
         die "the licence text in copyright differs from LICENSE"
-    [[ ! -e $root/usr/share/doc/pixvane/LICENSE ]] || die "a second licence file in the package"
+    [[ ! -e $(unpacked "$1")/usr/share/doc/pixvane/LICENSE ]] || die "a second licence file in the package"
 }
 
 # The binary is for the package's architecture, static, on musl, with its
 # version ident; on armel and armhf ARMv5TE code, which every 32-bit ARM runs.
 deb_binary() {
-    local arch=$1 bin=$TMP/contents-$1/usr/sbin/pixvane machine attrs
-    [[ -x $bin ]] || die "no unpacked $bin (the contents check failed)"
+    local arch=$1 bin machine attrs
+    bin=$(unpacked "$arch")/usr/sbin/pixvane
+    [[ -x $bin ]] || die "no executable usr/sbin/pixvane in the package"
     machine=$(readelf -h "$bin" | sed -n 's/^ *Machine: *//p')
     case $arch in
     amd64) [[ $machine == "Advanced Micro Devices X86-64" ]] ;;
@@ -170,7 +126,7 @@ deb_binary() {
 run_unpacked() {
     local arch=$1 status=0 out
     shift
-    out=$("$@" "$TMP/contents-$arch/usr/sbin/pixvane" 16) || status=$?
+    out=$("$@" "$(unpacked "$arch")/usr/sbin/pixvane" 16) || status=$?
     [[ $status -eq 1 ]] || die "exit status $status, want 1"
     [[ $out == $'Pixvane by Qor-EN\n\nQUIL_VO: Can\'t open /dev/fb/0' ]] ||
         die "output was: $out"
@@ -185,7 +141,7 @@ for arch in amd64 armel armhf arm64; do
 done
 
 if [[ -e /dev/fb/0 ]]; then
-    echo "SKIP: running the unpacked packages: this machine has a /dev/fb/0"
+    check_skip "running the unpacked packages: this machine has a /dev/fb/0"
 else
     check "amd64: runs from the unpacked package" run_unpacked amd64
     check "arm64: runs from the unpacked package under qemu" run_unpacked arm64 qemu-aarch64-static

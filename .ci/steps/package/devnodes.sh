@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # The udev rule and the busybox mdev line, each on a made-up sysfs.
-# Sourced by .ci/steps/package.sh, which defines check, die, SRC and TMP.
+# Sourced by .ci/steps/package.sh.
 
 # in_namespace SCRIPT ARGS...: runs a bash script, with ARGS as its $1..., in
 # a private mount namespace: its mounts over /sys, /dev, /run and /etc are
@@ -44,7 +44,7 @@ echo "link: $(readlink /dev/fb/0 || true)"
 # udev_rule [FILE]: udev reads the rule file (by default the amd64
 # package's), accepts it, links /dev/fb/0 to fb0 and tags it for systemd.
 udev_rule() {
-    local rule=${1:-$TMP/contents-amd64$DEB_UDEV_RULES_DIR/60-pixvane-fb.rules} out name
+    local rule=${1:-$(unpacked amd64)$DEB_UDEV_RULES_DIR/60-pixvane-fb.rules} out name
     [[ -f $rule ]] || die "no rule file $rule"
     name=$(basename "$rule")
     out=$(udevadm_test "$rule")
@@ -91,7 +91,8 @@ done
 }
 
 mdev_line() {
-    local conf=$TMP/contents-amd64/usr/share/doc/pixvane/examples/mdev.conf out
+    local conf out
+    conf=$(unpacked amd64)/usr/share/doc/pixvane/examples/mdev.conf
     [[ -f $conf ]] || die "no unpacked mdev.conf"
     # A bare /dev: the node is /dev/fb/0 and /dev/fb0 a link to it.
     out=$(mdev_scan "$conf" "")
@@ -111,5 +112,5 @@ if unshare --mount --propagation private true 2>/dev/null; then
     check "udev rule as the manual page shows it: udevadm test does the same" udev_rule_in_man
     check "mdev lines: mdev -s makes /dev/fb/0, both names root:video 0660" mdev_line
 else
-    echo "SKIP: udev rule and mdev line: no private mount namespace here (unshare needs CAP_SYS_ADMIN)"
+    check_skip "udev rule and mdev line: no private mount namespace here (unshare needs CAP_SYS_ADMIN)"
 fi

@@ -2,22 +2,8 @@
 # shellcheck shell=bash
 # DESTDIR installs as a Buildroot or Yocto recipe makes them: native to /usr
 # and to /opt/pv, and a cross build with and without a sysroot for pkg-config.
-# Sourced by .ci/steps/package.sh, which defines check, die, SRC and TMP.
-
-STAGE=$TMP/stage
-DEFAULT_BUILD=$SRC/build/install-default
-rm -rf "$DEFAULT_BUILD"
-cmake -S "$SRC" -B "$DEFAULT_BUILD" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF \
-    >"$TMP/configure-default.log" || { cat "$TMP/configure-default.log"; exit 1; }
-cmake --build "$DEFAULT_BUILD" >"$TMP/build-default.log" || { cat "$TMP/build-default.log"; exit 1; }
-DESTDIR=$STAGE cmake --install "$DEFAULT_BUILD" >"$TMP/install-default.log"
-
-# A native /usr install: where this machine's pkg-config says, else the
-# defaults under the prefix.
-udev_dir=$(pkg-config --variable=udevdir udev 2>/dev/null || true)
-unit_dir=$(pkg-config --variable=systemdsystemunitdir systemd 2>/dev/null || true)
-UDEV_RULES_DIR=${udev_dir:-/usr/lib/udev}/rules.d
-UNIT_DIR=${unit_dir:-/usr/lib/systemd/system}
+# Sourced by .ci/steps/package.sh, which makes the default build and its
+# install to /usr in STAGE.
 
 # expect_install STAGE PREFIX RULES_DIR UNIT_DIR LOG: STAGE holds exactly
 # the files an install to PREFIX makes, the rule and the unit in the given
@@ -49,6 +35,7 @@ expect_install() {
         grep -q '^-- \(Installing\|Up-to-date\):' || die "installed outside DESTDIR"
 }
 
+# shellcheck disable=SC2153 # STAGE is package.sh's
 destdir_install() {
     expect_install "$STAGE" /usr "$UDEV_RULES_DIR" "$UNIT_DIR" "$TMP/install-default.log"
 }
@@ -74,7 +61,7 @@ cross_install() {
         cmake -S "$SRC" -B "$dir" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF \
         -DPIXVANE_STATIC=ON -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/toolchains/arm-linux-gnueabihf.cmake" \
         >"$TMP/configure-cross.log" || die "configure: $(cat "$TMP/configure-cross.log")"
-    cmake --build "$dir" >"$TMP/build-cross.log" || die "build: $(cat "$TMP/build-cross.log")"
+    logged build-cross cmake --build "$dir"
     stage=$TMP/stage-cross
     DESTDIR=$stage cmake --install "$dir" >"$TMP/install-cross.log"
     expect_install "$stage" /usr /usr/lib/udev/rules.d /usr/lib/systemd/system "$TMP/install-cross.log"

@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # The amd64 package installed into an empty dpkg root and purged again.
-# Sourced by .ci/steps/package.sh, which defines check, die, SRC and TMP.
+# Sourced by .ci/steps/package.sh.
 
 # Purging leaves no file of the package behind, and what a user adds (the
 # link of an enabled unit) is theirs: dpkg leaves it alone.

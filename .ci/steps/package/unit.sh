@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # The systemd unit, verified in a throwaway root made of the staged install.
-# Sourced by .ci/steps/package.sh, which defines check, die, SRC and TMP.
+# Sourced by .ci/steps/package.sh.
 
 # A throwaway root: the staged files plus this machine's system units, so that
 # the unit's dependencies resolve and ExecStart and man:pixvane(8) are looked

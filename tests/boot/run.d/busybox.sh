@@ -15,7 +15,7 @@
 # busybox is fbvm's busybox-static, the kernel and vfb.ko are fbvm's, and
 # pixvane and the examples come out of the package. Everything the test
 # needs to see is written to the console, which is all the checks read.
-# Sourced by the runner, which defines die, note, here, case_name, deb, out.
+# Sourced by the runner, which defines here, case_name, deb and out.
 
 busybox_cases=(inittab rcS)
 
@@ -25,15 +25,13 @@ busybox_cases=(inittab rcS)
 busybox_tree() {
     local a
     mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,dev,proc,sys,run,tmp,etc/init.d,lib/modules}
-    install -m 0755 "$fbvm_cache/busybox" "$root/bin/busybox"
+    install -m 0755 "$busybox_bin" "$root/bin/busybox"
     while read -r a; do
         [[ -e $root/$a || $a == bin/busybox ]] || ln -s /bin/busybox "$root/$a"
-    done < <("$fbvm_cache/busybox" --list-full)
+    done < <("$busybox_bin" --list-full)
     dpkg-deb -x "$deb" "$root"
-    while read -r a; do
-        cp "$fbvm_cache/kernel/modules/$a" "$root/lib/modules/"
-    done <"$fbvm_cache/kernel/vfb.order"
-    cp "$fbvm_cache/kernel/vfb.order" "$root/lib/modules/"
+    cp "${vfb_modules[@]}" "$root/lib/modules/"
+    printf '%s\n' "${vfb_modules[@]##*/}" >"$root/lib/modules/vfb.order"
     printf 'root:x:0:0:root:/root:/bin/sh\n' >"$root/etc/passwd"
     printf 'root:x:0:\nvideo:x:28:\n' >"$root/etc/group"
     cp "$root/usr/share/doc/pixvane/examples/mdev.conf" "$root/etc/mdev.conf"
@@ -71,13 +69,13 @@ EOS
 # The insmod lines for vfb and what it needs, with options $1 for vfb.
 busybox_insmod() {
     local m
-    while read -r m; do
+    for m in "${vfb_modules[@]##*/}"; do
         if [[ $m == vfb.ko ]]; then
             echo "/sbin/insmod /lib/modules/$m $1"
         else
             echo "/sbin/insmod /lib/modules/$m"
         fi
-    done <"$fbvm_cache/kernel/vfb.order"
+    done
 }
 
 busybox_setup_inittab() {
@@ -165,14 +163,8 @@ busybox_common() {
     check "/dev/fb0 is still the framebuffer" console_has 'boot-test: fb0=character special file 1d,0'
 }
 
-busybox_boot() {
-    declare -F "busybox_setup_$case_name" >/dev/null || usage_error "no busybox case $case_name (cases: ${busybox_cases[*]})"
-    vm_kernel
-    tmp=$(mktemp -d "${TMPDIR:-/tmp}/boot.XXXXXX")
-    # shellcheck disable=SC2064 # expand now
-    trap "rm -rf '$tmp'" EXIT
-    boot_dir=$out
-    rm -rf "$out/report" "$out/checks.log" "$out/summary"
+busybox_case() {
+    boot_start "busybox_setup_$case_name" busybox "${busybox_cases[@]}"
     root=$tmp/root
     busybox_tree
     "busybox_setup_$case_name"

@@ -1,7 +1,9 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
-# boot: the report a boot writes, cut into sections, and the checks on it.
-# Sourced by the runner, which defines die and note.
+# boot: the report a boot writes, cut into sections, and the checks on it;
+# check and eq are the shell library's. Sourced by the runner.
+# shellcheck source=../../../scripts/lib/sh.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../../../scripts/lib/sh.sh"
 
 # Cuts report.log in $1 into $1/report/NAME, one file a section; a section
 # "show UNIT" goes to "show_UNIT". Fails when the report is not complete.
@@ -28,27 +30,6 @@ prop() {
 # Seconds, with one decimal, from a monotonic time stamp in microseconds.
 usec_s() { awk -v u="$1" 'BEGIN { printf "%.1f", u / 1000000 }'; }
 
-checks_passed=0
-checks_failed=0
-# check TEXT COMMAND...: one fact of the boot; the command must succeed.
-check() {
-    local text=$1
-    shift
-    if "$@" >>"$boot_dir/checks.log" 2>&1; then
-        echo "PASS: $case_name: $text"
-        checks_passed=$((checks_passed + 1))
-    else
-        echo "FAIL: $case_name: $text"
-        checks_failed=$((checks_failed + 1))
-    fi
-}
-# eq GOT WANT: says both when they differ.
-eq() {
-    [[ $1 == "$2" ]] || {
-        echo "got '$1', want '$2'"
-        return 1
-    }
-}
 # in_journal UNIT LINE: the unit's journal holds LINE as a whole line.
 in_journal() { grep -qxF -- "$2" "$(report "journal $1")"; }
 # not_in_journal UNIT TEXT: no line of the unit's journal holds TEXT.
@@ -82,8 +63,7 @@ before() {
 # report_summary [FACTS]: the closing line, and one line for the step's log
 # in $boot_dir/summary.
 report_summary() {
-    echo "$case_name: $checks_passed passed, $checks_failed failed"
     echo "$case_name: ${1:+$1; }VM ${vm_seconds} s; $checks_passed passed, $checks_failed failed" \
         >"$boot_dir/summary"
-    ((checks_failed == 0))
+    check_summary "$case_name"
 }

@@ -2,8 +2,8 @@
 # shellcheck shell=bash
 # boot: the Debian root file systems the systemd boots start from, one per
 # suite, kept as tar archives in the cache and made again when what they are
-# made from changes. Sourced by the runner, which defines die, note, here and
-# the cache paths.
+# made from changes (scripts/lib/cache.sh keeps the key and the manifest).
+# Sourced by the runner, which defines boot_cache and boot_cache_layout.
 
 # What the boot root is made of. Changing any of it, or the machine's apt
 # sources, makes a new root on the next prepare. rootfs_use picks the suite.
@@ -78,43 +78,35 @@ rootfs_key() {
     } | sha256sum | cut -d' ' -f1
 }
 
-rootfs_ready() {
-    [[ -f $rootfs_cache/rootfs.key && $(cat "$rootfs_cache/rootfs.key") == "$(rootfs_key)" &&
-        -f $rootfs_cache/rootfs.sha256 && -s $rootfs_cache/rootfs.tar ]] || return 1
-    # Size first: a copy cut short is the usual damage, and checking it is free.
-    [[ $(stat -c %s "$rootfs_cache/rootfs.tar") == "$(cut -d' ' -f2 "$rootfs_cache/rootfs.sha256")" ]]
-}
+# Each boot checks the archive's size and time; prepare its checksum too.
+rootfs_ready() { cache_valid "$rootfs_cache" "$(rootfs_key)" quick; }
 
 # Builds the root into the cache unless the one there was made from the same
 # inputs. The key is removed first and written last, so that a build killed
 # halfway is never taken for a complete one.
 rootfs_prepare() {
     local -a sources opts=()
-    local o start=$SECONDS
-    mkdir -p "$rootfs_cache"
-    exec {rootfs_lock}>"$rootfs_cache/.lock"
-    flock -x "$rootfs_lock"
-    # Each boot checks the archive's size; prepare checks its checksum too.
-    if rootfs_ready; then
-        if [[ $(sha256sum <"$rootfs_cache/rootfs.tar" | cut -d' ' -f1) == "$(cut -d' ' -f1 "$rootfs_cache/rootfs.sha256")" ]]; then
+    local o start=$SECONDS damage
+    cache_lock "$rootfs_cache" -x
+    if cache_ready "$rootfs_cache" "$(rootfs_key)"; then
+        damage=$(cache_damage "$rootfs_cache" full)
+        if [[ -z $damage ]]; then
             note "root file system: reused ($rootfs_cache/rootfs.tar: $(cat "$rootfs_cache/rootfs.packages"))"
             return 0
         fi
-        note "root file system: $rootfs_cache/rootfs.tar has changed (its checksum differs); building it again"
+        note "root file system: ${damage//$'\n'/, } in $rootfs_cache; building it again"
     elif [[ -e $rootfs_cache/rootfs.tar ]]; then
         note "root file system: the one in the cache is incomplete or made from other inputs; building it again"
     fi
     mapfile -t sources < <(rootfs_mirrors)
     ((${#sources[@]})) || die "no Debian sources on this machine to build the $rootfs_suite root from"
     for o in "${rootfs_dpkgopts[@]}"; do opts+=(--dpkgopt="$o"); done
-    rm -f "$rootfs_cache/rootfs.key"
+    cache_open "$rootfs_cache"
     note "root file system: building with mmdebstrap ($rootfs_suite, $rootfs_packages)"
     mmdebstrap --quiet --format=tar --variant=minbase --include="$rootfs_packages" "${opts[@]}" \
         "$rootfs_suite" "$rootfs_cache/rootfs.tar.tmp" "${sources[@]}" ||
         die "mmdebstrap could not build the root file system"
     mv "$rootfs_cache/rootfs.tar.tmp" "$rootfs_cache/rootfs.tar"
-    printf '%s %s\n' "$(sha256sum <"$rootfs_cache/rootfs.tar" | cut -d' ' -f1)" \
-        "$(stat -c %s "$rootfs_cache/rootfs.tar")" >"$rootfs_cache/rootfs.sha256"
     # What went in, for the log of every later run, and whether /lib is
     # /usr/lib (merged /usr) or a directory of its own.
     {
@@ -127,6 +119,6 @@ rootfs_prepare() {
             echo "/lib apart from /usr/lib"
         fi
     } | paste -sd, >"$rootfs_cache/rootfs.packages"
-    rootfs_key >"$rootfs_cache/rootfs.key"
+    cache_seal "$rootfs_cache" "$(rootfs_key)" rootfs.tar rootfs.packages
     note "root file system: built in $((SECONDS - start)) s ($(cat "$rootfs_cache/rootfs.packages"))"
 }

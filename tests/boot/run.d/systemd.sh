@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # boot: a Debian systemd boot of the package: the image, the boot, the
-# times it took. Sourced by the runner, which defines die, note, here,
-# boot_cache, case_name, deb, out and compare.
+# times it took. Sourced by the runner, which defines here, boot_cache,
+# case_name, deb, out and compare.
 
 # Helpers for a case's setup (cases.sh); the root being made is $root.
 
@@ -74,15 +74,9 @@ systemd_times() {
     note "$case_name: multi-user.target reached at $multi_user_s s: kernel $user_s s, userspace $in_user_s s; the VM ran ${vm_seconds} s in all"
 }
 
-systemd_boot() {
-    declare -F "case_${case_name}_setup" >/dev/null || usage_error "no systemd case $case_name (cases: ${systemd_cases[*]})"
-    vm_kernel
+systemd_case() {
+    boot_start "case_${case_name}_setup" systemd "${systemd_cases[@]}"
     rootfs_ready || die "no complete root file system in $rootfs_cache: run '$0 prepare' first"
-    tmp=$(mktemp -d "${TMPDIR:-/tmp}/boot.XXXXXX")
-    # shellcheck disable=SC2064 # expand now
-    trap "rm -rf '$tmp'" EXIT
-    boot_dir=$out
-    rm -rf "$out/report" "$out/checks.log" "$out/image.log" "$out/multi-user.s" "$out/summary"
     exposure=""
     systemd_image
     # fbcon=map:9 keeps the text console off the framebuffer, as in the

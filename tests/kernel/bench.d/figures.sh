@@ -1,13 +1,11 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # bench: the checks of every run and the figures, from what the VM brought back.
-# Sourced by bench, which defines dir, runs, warmup, fail and note.
-
-# Checks and figures from benchtimer's records
+# Sourced by bench, which defines dir, runs, warmup and keep.
 
 # Each label is TOOL:DEPTH; the run must take the depth from the other one
 # of 16 and 24 to DEPTH.
-awk -v runs="$runs" -v warmup="$warmup" -v times="$dir/times" '
+check "the timed runs all did what they should" awk -v runs="$runs" -v warmup="$warmup" -v times="$dir/times" '
 function fail(msg) {
     if (++bad <= 10) print "run " seq ": " msg > "/dev/stderr"
     else if (bad == 11) print "(further failures not shown)" > "/dev/stderr"
@@ -63,10 +61,10 @@ END {
     if (res == "" || res + 0 > 1000)
         { print "the VM clock resolution is " res " ns, too coarse" > "/dev/stderr"; bad = 1 }
     exit bad > 0
-}' "$dir/stdout" || fail "the timed runs did not all do what they should (above)"
+}' "$dir/stdout"
 
 # The traced runs: the same checks, then pixvane's system calls.
-awk -v out="$dir/traced" '
+check "the traced runs all did what they should" awk -v out="$dir/traced" '
 function fail(msg) { print "traced " name ": " msg > "/dev/stderr"; bad = 1 }
 /^@@ start / { next }
 /^@@ clocksource / { print $3 > (out ".clocksource"); next }
@@ -96,7 +94,11 @@ END {
         !seen["pixvane-tty:24"] || !seen["pixvane-tty:16"])
         { print "traced runs missing" > "/dev/stderr"; bad = 1 }
     exit bad
-}' "$dir/setup.out" || fail "the traced runs did not all do what they should (above)"
+}' "$dir/setup.out"
+check_summary || {
+    [[ -n "$keep" ]] || note "(run again with --keep DIR to look at the raw results)"
+    exit 1
+}
 
 median() { # label or tool; prints milliseconds
     awk -v k="$1" '$1 == k || $2 == k { print $3 }' "$dir/times" | sort -n |

@@ -1,67 +1,47 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # fbvm: architecture facts, the boot image each kernel package yields, the qemu command.
-# Sourced by fbvm, which defines die, note, usage_error, here and prog.
-# ---------------------------------------------------------------------------
-# Architecture facts. Everything that differs between architectures is set
-# here and nowhere else.
+# Sourced by fbvm.
+# Everything that differs between architectures is set here and nowhere else.
 
 arch_init() {
     arch=$1
+    # An ARM kernel boots on qemu's virt board from its zImage or Image as it
+    # is, with the console on the PL011 UART; Debian builds it without vfb,
+    # so vfb.ko is built with the cross compiler (vfb_build).
+    cross_compile="" console=ttyAMA0 qemu_mem=256M qemu_pkg=qemu-system-arm boot_image_from_package=copy_boot_image
     case "$arch" in
     x86_64)
-        deb_arch=amd64
-        kernel_meta=linux-image-amd64
-        qemu_bin=qemu-system-x86_64
-        qemu_pkg=qemu-system-x86
-        cc=gcc
-        cc_pkgs=(gcc libc6-dev)
-        elf_machine='Advanced Micro Devices X86-64'
-        console=ttyS0
+        deb_arch=amd64 kernel_meta=linux-image-amd64 qemu_bin=qemu-system-x86_64 qemu_pkg=qemu-system-x86
+        elf_machine='Advanced Micro Devices X86-64' console=ttyS0
         # Debian compresses the x86 bzImage payload with xz; the ELF inside
         # boots straight through its PVH entry, skipping BIOS and the
         # real-mode setup code.
         boot_image_from_package=x86_vmlinux_from_bzimage
-        qemu_base=(-M pc -m 256M)
-        # Debian's x86 kernel ships vfb.ko.
-        vfb_build=0
+        qemu_base=(-M pc)
         ;;
     armhf)
-        deb_arch=armhf
-        kernel_meta=linux-image-armmp
-        qemu_bin=qemu-system-arm
-        qemu_pkg=qemu-system-arm
-        cc=arm-linux-gnueabihf-gcc
-        cc_pkgs=(gcc-arm-linux-gnueabihf libc6-dev-armhf-cross)
-        elf_machine=ARM
-        console=ttyAMA0
-        boot_image_from_package=copy_boot_image
+        deb_arch=armhf kernel_meta=linux-image-armmp qemu_bin=qemu-system-arm elf_machine=ARM
+        kbuild_arch=arm cross_compile=arm-linux-gnueabihf-
         # Without highmem=off the virt board puts its PCI window above 4 GiB,
         # where a 32-bit kernel without LPAE cannot reach it.
-        qemu_base=(-M "virt,highmem=off" -cpu cortex-a15 -m 256M)
-        vfb_build=1
-        kbuild_arch=arm
-        cross_compile=arm-linux-gnueabihf-
+        qemu_base=(-M "virt,highmem=off" -cpu cortex-a15)
         ;;
     arm64)
-        deb_arch=arm64
-        kernel_meta=linux-image-arm64
-        qemu_bin=qemu-system-aarch64
-        qemu_pkg=qemu-system-arm
-        cc=aarch64-linux-gnu-gcc
-        cc_pkgs=(gcc-aarch64-linux-gnu libc6-dev-arm64-cross)
-        elf_machine=AArch64
-        console=ttyAMA0
-        boot_image_from_package=copy_boot_image
-        qemu_base=(-M virt -cpu cortex-a57 -m 256M)
-        vfb_build=1
-        kbuild_arch=arm64
-        cross_compile=aarch64-linux-gnu-
+        deb_arch=arm64 kernel_meta=linux-image-arm64 qemu_bin=qemu-system-aarch64 elf_machine=AArch64
+        kbuild_arch=arm64 cross_compile=aarch64-linux-gnu-
+        qemu_base=(-M virt -cpu cortex-a57)
         ;;
     *)
         usage_error "unknown architecture: $arch"
         ;;
     esac
+    if [[ -n $cross_compile ]]; then
+        cc=${cross_compile}gcc cc_pkgs=("gcc-${cross_compile%-}" "libc6-dev-$deb_arch-cross") vfb_build=1
+    else
+        # Debian's x86 kernel ships vfb.ko.
+        cc=gcc cc_pkgs=(gcc libc6-dev) vfb_build=0
+    fi
     # The framebuffer driver of a run without --drm: vfb.ko, or (on a real
     # board) the kernel's own, built in. The virt board boots without a DTB
     # file (qemu makes one); a real board sets these (board.sh).
@@ -75,7 +55,7 @@ arch_init() {
     declare -gA drm_modules=([virtio-gpu]="virtio-gpu virtio_pci" [cirrus]="cirrus")
     declare -gA drm_device=([virtio-gpu]=virtio-gpu-pci [cirrus]=cirrus-vga)
 
-    cache_root=${PIXVANE_FBVM_CACHE:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/pixvane-fbvm}
+    cache_root=${PIXVANE_FBVM_CACHE:-$(cache_dir fbvm)}
     [[ $cache_root == /* ]] || cache_root=$PWD/$cache_root
     cache=$cache_root/$arch
     host_arch=$(dpkg --print-architecture)
@@ -104,17 +84,55 @@ x86_vmlinux_from_bzimage() {
     mv "$dst.tmp" "$dst"
 }
 
-qemu_command() { # $1: console log file
-    qemu_cmd=("$qemu_bin" "${qemu_base[@]}" -accel tcg -nodefaults -no-reboot
-        -display none -no-user-config
-        -kernel "$cache/kernel/image" -initrd "$tmp/initrd"
-        -append "console=$console quiet loglevel=0 panic=-1 fbcon=map:9${kernel_args:+ $kernel_args}"
-        -serial "file:$1")
-    if [[ $driver == drm ]]; then
-        qemu_cmd+=(-device "${drm_device[$drm]}")
+# qemu_launch INITRD SECS CONSOLE [SERIAL]: the one qemu command of every
+# VM: the cache's kernel on the board, INITRD its initramfs, the serial
+# ports written to CONSOLE (the kernel's console) and SERIAL, without their
+# CRs. Dies, with the console's last lines, when qemu fails or runs past
+# SECS (times the timeout multiplier). Reads driver, drm, dtb, kernel_args
+# and cmdline (the kernel's command line after console=; by default a
+# quiet one that keeps fbcon off the framebuffer).
+qemu_launch() {
+    local initrd=$1 secs=$2 rc=0 n=0 f
+    shift 2
+    local -a qcmd=("$qemu_bin" "${qemu_base[@]}" -accel tcg -nodefaults
+        -no-reboot -display none -no-user-config -kernel "$cache/kernel/image" -initrd "$initrd"
+        -append "console=$console ${cmdline:-quiet loglevel=0 panic=-1 fbcon=map:9}${kernel_args:+ $kernel_args}")
+    # A real board's qemu_base names its memory, which is what it is.
+    [[ " ${qemu_base[*]} " == *" -m "* ]] || qcmd+=(-m "$qemu_mem")
+    for f; do
+        qcmd+=(-serial "file:$tmp/serial$n")
+        n=$((n + 1))
+    done
+    [[ ${driver:-} != drm ]] || qcmd+=(-device "${drm_device[$drm]}")
+    ((${#board_dtbs[@]} == 0)) || qcmd+=(-dtb "$cache/dtb/$dtb.dtb")
+    timed "$secs" "${qcmd[@]}" </dev/null >"$tmp/qemu.out" 2>&1 || rc=$?
+    n=0
+    for f; do
+        tr -d '\r' <"$tmp/serial$n" >"$f" || true
+        n=$((n + 1))
+    done
+    if ((rc == 124)); then
+        tail -n 20 "$1" >&2 || true
+        die "the VM did not finish within $timed_s s (console: $1)"
     fi
-    if ((${#board_dtbs[@]})); then
-        qemu_cmd+=(-dtb "$cache/dtb/$dtb.dtb")
-    fi
+    ((rc == 0)) || die "qemu failed with status $rc: $(cat "$tmp/qemu.out")"
 }
 
+# pack_initramfs [--as-root] ROOT ARCHIVE: the tree ROOT as an uncompressed
+# newc initramfs, in sorted order so that the same tree packs the same.
+# --as-root: every file root's, for a tree a user made. Without it the
+# owners are kept, and the /dev/console and /dev/null nodes the kernel opens
+# before anything mounts devtmpfs are added where missing (as root).
+pack_initramfs() {
+    local -a owner=()
+    if [[ $1 == --as-root ]]; then
+        owner=(-R 0:0)
+        shift
+    else
+        [[ -c $1/dev/console ]] || mknod -m 600 "$1/dev/console" c 5 1
+        [[ -c $1/dev/null ]] || mknod -m 666 "$1/dev/null" c 1 3
+    fi
+    (cd "$1" && find . -mindepth 1 | LC_ALL=C sort | cpio -o -H newc "${owner[@]}" --quiet) >"$2.tmp" ||
+        die "packing the initramfs $2 failed"
+    mv "$2.tmp" "$2"
+}

@@ -3,7 +3,7 @@
 # fbvm: the boards. "virt" is qemu's generic board, for each architecture of
 # arch.sh; the others are real machines that qemu emulates, each with the
 # Debian kernel that drives it and a file board-NAME.sh of its own facts.
-# Sourced by fbvm, which defines die, note, usage_error, here and prog.
+# Sourced by fbvm.
 #
 # A real board boots with a device tree from its kernel package, changed at
 # prepare time by the board's recipe (board_NAME_dtb) where qemu's machine
@@ -38,6 +38,16 @@ platform_init() {
         ;;
     esac
     board=$b
+}
+
+# platform_args ARGS...: --arch and --board into arch_opt and board_opt, and
+# the VM's --kernel-args and --timeout (seconds, default 180) into
+# kernel_args and timeout_s; the other arguments in order into rest (all of
+# them after a "--").
+platform_args() {
+    arch_opt="" board_opt="" kernel_args="" timeout_s=180
+    value_opts arch=arch_opt board=board_opt kernel-args=kernel_args timeout=timeout_s -- "$@"
+    [[ $timeout_s =~ ^[0-9]+$ ]] || usage_error "--timeout wants seconds"
 }
 
 board_file() { echo "$here/fbvm.d/board-$board.sh"; }

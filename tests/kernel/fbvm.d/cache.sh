@@ -1,15 +1,7 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
-# fbvm: the prepared cache: its lock, its readiness, and prepare itself.
-# Sourced by fbvm, which defines die, note, usage_error, here and prog.
-# ---------------------------------------------------------------------------
-# Cache
-
-lock_cache() { # $1: -x or -s
-    mkdir -p "$cache"
-    exec {lock_fd}>"$cache/.lock"
-    flock "$1" "$lock_fd"
-}
+# fbvm: the prepared cache: what its key is made of, what a prepare finds
+# to build again, and prepare itself, part by part. Sourced by fbvm.
 
 probe_sha() { sha256sum "$here/fbprobe.c" | cut -d' ' -f1; }
 
@@ -21,60 +13,48 @@ ready_key() {
     echo "$key"
 }
 
-is_ready() {
-    [[ -f "$cache/ready" && "$(cat "$cache/ready")" == "$(ready_key)" ]]
+# Share-locks the cache, as every use of it does so that a concurrent
+# prepare cannot replace files under a running VM, and prepares it first
+# when it is not complete or looks damaged at a glance.
+use_cache() {
+    cache_lock "$cache" -s
+    cache_valid "$cache" "$(ready_key)" quick && return 0
+    cache_unlock
+    do_prepare 0
+    flock -s "$cache_lock_fd"
 }
 
-# Ready, and nothing the manifest lists looks damaged at a glance.
-is_usable() {
-    is_ready && [[ -z "$(manifest_damage quick)" ]]
-}
-
-make_cpio() { # $1: staging dir, $2: archive
-    (cd "$1" && find . -mindepth 1 | LC_ALL=C sort |
-        cpio -o -H newc -R 0:0 --quiet) >"$2.tmp"
-    mv "$2.tmp" "$2"
-}
-
-# Prepares what is missing or damaged. The ready marker is removed first and
-# written last, after the manifest, and every part is built aside and renamed
-# into place, so a run killed halfway leaves a cache no later run takes as
-# complete. The exclusive lock keeps concurrent prepares apart; the second
-# finds the first's work done and checks it.
-do_prepare() {
-    local refresh=$1 work m state=fresh line damage="" fetched=0
-    local -A redo=()
-    ensure_host_tools
-    lock_cache -x
-    if ((refresh)); then
-        state=refreshed
+# Sets prepare_state (what the closing line says) and redo (the parts to
+# build again) from what the cache holds: damage found in a complete cache
+# names its part. Returns 1 when the cache is complete and sound.
+prepare_plan() { # REFRESH
+    local line
+    prepare_state=fresh
+    redo=()
+    if (($1)); then
+        prepare_state=refreshed
+        return 0
     elif ((${#board_dtbs[@]})) && [[ -e "$cache/ready" && -d "$cache/dtb" ]] && ! dtbs_current; then
-        state="rebuilt (the device trees' recipe changed)"
+        prepare_state="rebuilt (the device trees' recipe changed)"
     elif [[ -e "$cache/ready" || -d "$cache/kernel" ]]; then
-        state="rebuilt (left incomplete, or of another layout)"
+        prepare_state="rebuilt (left incomplete, or of another layout)"
     fi
-    # Damage found in a cache that was complete names what to build again.
-    if ((refresh == 0)) && [[ -f "$cache/manifest" ]]; then
-        while IFS= read -r line; do
-            [[ -n $line ]] || continue
-            m=$(damaged_part "${line%% *}")
-            note "cache: $line; building the $m again"
-            redo[$m]=1
-            damage+="${damage:+, }${line%% (*}"
-        done <<<"$(manifest_damage full)"
-        [[ -z $damage ]] || state="repaired ($damage)"
-        if is_ready && ((${#redo[@]} == 0)); then
-            report_cache reused
-            return 0
-        fi
-    fi
-    # A prepare that was killed left its work behind; none runs now.
-    rm -rf "$cache"/prepare.*
-    work=$(mktemp -d "$cache/prepare.XXXXXX")
-    # shellcheck disable=SC2064 # expand now: $work is local
-    trap "rm -rf '$work'" EXIT
+    [[ -f "$cache/manifest" ]] || return 0
+    local damage=""
+    while IFS= read -r line; do
+        [[ -n $line ]] || continue
+        redo[$(damaged_part "${line%% *}")]=1
+        note "cache: $line; building the $(damaged_part "${line%% *}") again"
+        damage+="${damage:+, }${line%% (*}"
+    done <<<"$(cache_damage "$cache" full)"
+    [[ -z $damage ]] || prepare_state="repaired ($damage)"
+    ! cache_ready "$cache" "$(ready_key)" || ((${#redo[@]})) || return 1
+}
 
-    rm -f "$cache/ready" "$cache/manifest"
+# The kernel, the DTBs and busybox, each fetched or made again when the plan
+# or its own state asks for it.
+prepare_parts() { # REFRESH WORK
+    local refresh=$1 work=$2 fetched=0
     ((refresh == 0)) || vm_apt_update
     if ((refresh)) || [[ -n ${redo[kernel]:-} ]] ||
         [[ "$(cat "$cache/kernel/layout" 2>/dev/null)" != "$cache_layout" ]]; then
@@ -87,51 +67,76 @@ do_prepare() {
     if ((refresh)) || [[ -n ${redo[busybox]:-} || ! -x "$cache/busybox" ]]; then
         fetch_busybox "$work"
     fi
+}
 
+# copy_modules ORDER DIR: the modules ORDER lists, and ORDER itself, into DIR.
+copy_modules() {
+    local m
+    mkdir -p "$2"
+    while read -r m; do
+        cp "$cache/kernel/modules/$m" "$2/"
+    done <"$cache/kernel/$1"
+}
+
+# The initramfs parts every run starts from: busybox, fbprobe and vfb.ko
+# with its dependencies (base.cpio), and one part a DRM driver.
+prepare_initramfs() { # WORK
+    local work=$1 d
     "$cc" -static -Os -s -Wall -Wextra -o "$work/fbprobe" "$here/fbprobe.c" ||
         die "building fbprobe failed"
-
     mkdir -p "$work/base"/{bin,dev,proc,sys,run,tmp,fbvm,lib/modules}
     cp "$cache/busybox" "$work/base/bin/busybox"
     cp "$work/fbprobe" "$work/base/fbvm/fbprobe"
     if [[ $fb_driver == vfb ]]; then
-        while read -r m; do
-            cp "$cache/kernel/modules/$m" "$work/base/lib/modules/"
-        done <"$cache/kernel/vfb.order"
+        copy_modules vfb.order "$work/base/lib/modules"
         cp "$cache/kernel/vfb.order" "$work/base/lib/modules/vfb.order"
     fi
-    make_cpio "$work/base" "$cache/base.cpio"
-
-    local d
+    pack_initramfs --as-root "$work/base" "$cache/base.cpio"
     rm -f "$cache"/drm*.cpio
     for d in "${drm_drivers[@]}"; do
-        mkdir -p "$work/drm-$d/lib/modules"
-        while read -r m; do
-            cp "$cache/kernel/modules/$m" "$work/drm-$d/lib/modules/"
-        done <"$cache/kernel/drm-$d.order"
+        copy_modules "drm-$d.order" "$work/drm-$d/lib/modules"
         cp "$cache/kernel/drm-$d.order" "$work/drm-$d/lib/modules/drm.order"
-        make_cpio "$work/drm-$d" "$cache/drm-$d.cpio"
+        pack_initramfs --as-root "$work/drm-$d" "$cache/drm-$d.cpio"
     done
+}
 
-    manifest_write
-    ready_key >"$cache/ready.tmp"
-    mv "$cache/ready.tmp" "$cache/ready"
+# Prepares what is missing or damaged. The cache is opened (its ready
+# marker removed) first and sealed last, and every part is built aside and
+# renamed into place, so a run killed halfway leaves a cache no later run
+# takes as complete. The exclusive lock keeps concurrent prepares apart; the
+# second finds the first's work done and checks it.
+do_prepare() { # REFRESH
+    local refresh=$1 work
+    local -A redo=()
+    ensure_host_tools
+    cache_lock "$cache" -x
+    if ! prepare_plan "$refresh"; then
+        report_cache reused
+        return 0
+    fi
+    # A prepare that was killed left its work behind; none runs now.
+    rm -rf "$cache"/prepare.*
+    work=$(mktemp -d "$cache/prepare.XXXXXX")
+    # shellcheck disable=SC2064 # expand now: $work is local
+    trap "rm -rf '$work'" EXIT
+    cache_open "$cache"
+    prepare_parts "$refresh" "$work"
+    prepare_initramfs "$work"
+    local -a files
+    mapfile -t files < <(manifest_files)
+    cache_seal "$cache" "$(ready_key)" "${files[@]}"
     rm -rf "$work"
     trap - EXIT
-    report_cache "$state"
+    report_cache "$prepare_state"
 }
 
 cmd_prepare() {
-    local a="" b="" refresh=0
-    while (($#)); do
-        case "$1" in
-        --arch) a=${2:?--arch needs a value}; shift 2 ;;
-        --board) b=${2:?--board needs a value}; shift 2 ;;
-        --refresh) refresh=1; shift ;;
-        *) usage_error "prepare: unknown option $1" ;;
-        esac
+    local refresh=0 a
+    platform_args "$@"
+    for a in "${rest[@]}"; do
+        [[ $a == --refresh ]] || usage_error "prepare: unknown option $a"
+        refresh=1
     done
-    platform_init "$a" "$b"
+    platform_init "$arch_opt" "$board_opt"
     do_prepare "$refresh"
 }
-

@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # fbvm: the kernel, its modules (vfb.ko built where the kernel lacks it) and busybox.
-# Sourced by fbvm, which defines die, note, usage_error, here and prog.
+# Sourced by fbvm.
 # The package carries no modules.dep (depmod makes it at install time), so
 # dependencies come from each module's own "depends=" entry.
 module_depends() {

@@ -1,14 +1,8 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
-# fbvm: the cache's manifest: what a complete cache holds, with checksums,
-# and the check of the cache against it before each use.
-# Sourced by fbvm, which defines die, note and the facts of arch_init.
-#
-# A full disk or a copy that was killed leaves a file cut short, and qemu then
-# fails on every case without saying why; the manifest finds such a file and
-# names it. Each line is "SHA256 SIZE MTIME PATH", PATH relative to $cache.
-# A run checks sizes and times only (a few milliseconds); prepare checks the
-# checksums too (some 0.4 s for the x86_64 cache's 42 MB).
+# fbvm: what a complete cache holds, which part a damaged file makes prepare
+# build again, and the line on what the VMs run on. The manifest itself, its
+# check and the ready marker are scripts/lib/cache.sh's. Sourced by fbvm.
 
 # The files of a complete cache: the boot image, the modules the VMs load
 # (vfb.ko among them where it is built), their load orders and the package
@@ -17,37 +11,6 @@
 manifest_files() {
     (cd "$cache" && { find kernel dtb busybox base.cpio drm-*.cpio -type f 2>/dev/null || true; } |
         LC_ALL=C sort)
-}
-
-manifest_write() {
-    local f
-    (cd "$cache" && manifest_files | while IFS= read -r f; do
-        printf '%s %s\n' "$(sha256sum <"$f" | cut -d' ' -f1)" "$(stat -c '%s %Y' "$f") $f"
-    done) >"$cache/manifest.tmp"
-    mv "$cache/manifest.tmp" "$cache/manifest"
-}
-
-# Prints "PATH REASON" for each file of the manifest that is missing,
-# truncated or changed. With "quick", a file whose size and time agree is
-# taken as it is; one whose time alone differs is judged by its checksum.
-manifest_damage() { # quick|full
-    local mode=$1 sum size mtime path now
-    [[ -f "$cache/manifest" ]] || return 0
-    while read -r sum size mtime path; do
-        if [[ ! -f "$cache/$path" ]]; then
-            echo "$path is missing"
-            continue
-        fi
-        now=$(stat -c %s "$cache/$path")
-        if ((now < size)); then
-            echo "$path is truncated ($now of $size bytes)"
-        elif ((now != size)); then
-            echo "$path has changed size ($now, not $size bytes)"
-        elif [[ $mode == full || $(stat -c %Y "$cache/$path") != "$mtime" ]] &&
-            [[ $(sha256sum <"$cache/$path" | cut -d' ' -f1) != "$sum" ]]; then
-            echo "$path has changed (its checksum differs)"
-        fi
-    done <"$cache/manifest"
 }
 
 # What of the cache a damaged file makes prepare build again.

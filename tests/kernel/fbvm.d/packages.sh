@@ -1,9 +1,7 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # fbvm: host packages and the VM's packages, through apt.
-# Sourced by fbvm, which defines die, note, usage_error, here and prog.
-# ---------------------------------------------------------------------------
-# Host packages
+# Sourced by fbvm.
 
 # Every Debian package comes through the project's one apt library.
 apt_prog=$prog

@@ -1,9 +1,7 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # fbvm: run one VM, and the demo.
-# Sourced by fbvm, which defines die, note, usage_error, here and prog.
-# ---------------------------------------------------------------------------
-# Run
+# Sourced by fbvm.
 
 shq() { # single-quotes $1 for sh
     local s=${1//\'/\'\\\'\'}
@@ -24,33 +22,29 @@ check_binary() {
 result_files=(stdout stderr status var.before var fix.before fix mem vm.log
     setup.out setup.status console.log)
 
-cmd_run() {
-    local a="" b="" timeout_s=180 prefill="" setup="" node=1 devtmpfs=1
-    local vfb_args="vfb_enable=1 mode_option=640x480-16"
-    local -a files=()
-    bin="" out="" driver="" drm="" kernel_args="" dtb=""
+# Sets the run's options from its arguments, and the program's arguments
+# into prog_args; dies on a usage error.
+run_args() {
+    local a
+    prefill="" setup="" node=1 devtmpfs=1 vfb_args="vfb_enable=1 mode_option=640x480-16"
+    files=() bin="" out="" driver="" drm="" dtb=""
+    platform_args "$@"
+    value_opts dtb=dtb bin=bin out=out prefill=prefill setup=setup -- "${rest[@]}"
+    set -- "${rest[@]}"
     while (($#)); do
         case "$1" in
-        --arch) a=${2:?--arch needs a value}; shift 2 ;;
-        --board) b=${2:?--board needs a value}; shift 2 ;;
-        --dtb) dtb=${2:?--dtb needs a value}; shift 2 ;;
-        --bin) bin=${2:?--bin needs a value}; shift 2 ;;
-        --out) out=${2:?--out needs a value}; shift 2 ;;
         --vfb) vfb_args=${2:?--vfb needs a value}; driver=vfb; shift 2 ;;
         --no-vfb) driver=none; shift ;;
         --drm) driver=drm drm=virtio-gpu; shift ;;
         --drm=*) driver=drm drm=${1#--drm=}; shift ;;
-        --prefill) prefill=${2:?--prefill needs a value}; shift 2 ;;
-        --setup) setup=${2?--setup needs a value}; shift 2 ;;
         --no-node) node=0; shift ;;
         --no-devtmpfs) devtmpfs=0; shift ;;
         --file) files+=("${2:?--file needs SRC=DST}"); shift 2 ;;
-        --kernel-args) kernel_args=${2?--kernel-args needs a value}; shift 2 ;;
-        --timeout) timeout_s=${2:?--timeout needs a value}; shift 2 ;;
         --) shift; break ;;
         *) usage_error "run: unknown option $1" ;;
         esac
     done
+    prog_args=("$@")
     [[ -n "$bin" ]] || usage_error "run: --bin is required"
     [[ -n "$out" ]] || usage_error "run: --out is required"
     if [[ "$prefill" =~ ^0[xX]([0-9a-fA-F]{1,2})$ ]]; then
@@ -60,8 +54,10 @@ cmd_run() {
     elif [[ -n "$prefill" ]]; then
         usage_error "run: --prefill wants a byte value (0-255 or 0x00-0xff), not $prefill"
     fi
-    [[ "$timeout_s" =~ ^[0-9]+$ ]] || usage_error "run: --timeout wants seconds"
-    platform_init "$a" "$b"
+    for a in "${files[@]}"; do
+        [[ "$a" == *=/* ]] || usage_error "run: --file wants SRC=/absolute/dst, not $a"
+    done
+    platform_init "$arch_opt" "$board_opt"
     if [[ $driver == drm && -z "${drm_modules[$drm]:-}" ]]; then
         usage_error "run: no DRM driver $drm on $board $arch (there are: ${drm_drivers[*]:-none})"
     fi
@@ -76,23 +72,13 @@ cmd_run() {
     elif [[ -n $dtb ]]; then
         usage_error "run: the $board board takes no --dtb"
     fi
-    ensure_host_tools
-    check_binary
+}
 
-    # The cache stays share-locked while qemu reads from it, so that a
-    # concurrent prepare cannot replace files under a running VM.
-    lock_cache -s
-    if ! is_usable; then
-        exec {lock_fd}>&-
-        do_prepare 0
-        flock -s "$lock_fd"
-    fi
-
-    tmp=$(mktemp -d "${TMPDIR:-/tmp}/fbvm.XXXXXX")
-    # shellcheck disable=SC2064 # expand now
-    trap "rm -rf '$tmp'" EXIT
-
-    local root=$tmp/root mark f
+# The run's own initramfs part: vm-init, the program, its arguments and the
+# run's settings, --setup and the --file copies; then the whole initramfs,
+# the cache's parts first, as $tmp/initrd. Sets mark, the results' marker.
+run_initrd() {
+    local root=$tmp/root f
     mkdir -p "$root/fbvm"
     install -m 0755 "$here/vm-init" "$root/init"
     install -m 0755 "$bin" "$root/fbvm/bin"
@@ -107,40 +93,25 @@ cmd_run() {
     } >"$root/fbvm/conf"
     {
         printf 'set --'
-        for f in "$@"; do printf ' %s' "$(shq "$f")"; done
+        for f in "${prog_args[@]}"; do printf ' %s' "$(shq "$f")"; done
         printf '\n'
     } >"$root/fbvm/args"
     if [[ -n "$setup" ]]; then
         printf '%s\n' "$setup" >"$root/fbvm/setup"
     fi
     for f in "${files[@]}"; do
-        [[ "$f" == *=/* ]] || usage_error "run: --file wants SRC=/absolute/dst, not $f"
         mkdir -p "$root$(dirname "${f#*=}")"
         cp -p "${f%%=*}" "$root${f#*=}"
     done
-    make_cpio "$root" "$tmp/run.cpio"
-    if [[ $driver == drm ]]; then
-        cat "$cache/base.cpio" "$cache/drm-$drm.cpio" "$tmp/run.cpio" >"$tmp/initrd"
-    else
-        cat "$cache/base.cpio" "$tmp/run.cpio" >"$tmp/initrd"
-    fi
+    pack_initramfs --as-root "$root" "$tmp/run.cpio"
+    local -a parts=("$cache/base.cpio")
+    [[ $driver != drm ]] || parts+=("$cache/drm-$drm.cpio")
+    cat "${parts[@]}" "$tmp/run.cpio" >"$tmp/initrd"
+}
 
-    mkdir -p "$out"
-    for f in "${result_files[@]}"; do rm -f "${out:?}/$f"; done
-
-    qemu_command "$tmp/console"
-    local rc=0
-    timeout -k 5 "$timeout_s" "${qemu_cmd[@]}" </dev/null >"$tmp/qemu.out" 2>&1 || rc=$?
-    tr -d '\r' <"$tmp/console" >"$out/console.log" || true
-    if ((rc == 124 || rc == 137)); then
-        tail -n 20 "$out/console.log" >&2 || true
-        die "the VM did not finish within $timeout_s s (console: $out/console.log)"
-    fi
-    if ((rc != 0)); then
-        cat "$tmp/qemu.out" >&2
-        die "qemu failed with status $rc"
-    fi
-
+# The results the VM wrote between its markers on the console, unpacked
+# into $out.
+run_results() {
     awk -v m="$mark" '
         $0 == m " begin" { on = 1; next }
         $0 == m " end" { done = 1; exit }
@@ -154,26 +125,33 @@ cmd_run() {
     [[ -f "$out/status" ]] || die "the VM did not run $bin (see $out/vm.log)"
 }
 
-# ---------------------------------------------------------------------------
-# Demo
+cmd_run() {
+    local timeout_s prefill setup node devtmpfs vfb_args f
+    local -a files prog_args
+    run_args "$@"
+    ensure_host_tools
+    check_binary
+    use_cache
+    scratch fbvm
+    run_initrd
+    mkdir -p "$out"
+    for f in "${result_files[@]}"; do rm -f "${out:?}/$f"; done
+    qemu_launch "$tmp/initrd" "$timeout_s" "$out/console.log"
+    run_results
+}
 
 cmd_demo() {
-    local a="" bd="" b=""
-    while (($#)); do
-        case "$1" in
-        --arch) a=${2:?--arch needs a value}; shift 2 ;;
-        --board) bd=${2:?--board needs a value}; shift 2 ;;
-        --bin) b=${2:?--bin needs a value}; shift 2 ;;
-        --) shift; break ;;
-        *) usage_error "demo: unknown option $1" ;;
-        esac
-    done
+    local b=""
+    platform_args "$@"
+    value_opts bin=b -- "${rest[@]}"
+    set -- "${rest[@]}"
+    [[ ${1:-} != -- ]] || shift
+    [[ ${1:-} != -* ]] || usage_error "demo: unknown option $1"
     [[ -n "$b" ]] || usage_error "demo: --bin is required"
-    platform_init "$a" "$bd"
+    platform_init "$arch_opt" "$board_opt"
     local dir where
-    dir=$(mktemp -d "${TMPDIR:-/tmp}/fbvm-demo.XXXXXX")
-    # shellcheck disable=SC2064 # expand now
-    trap "rm -rf '$dir'" EXIT
+    scratch fbvm
+    dir=$tmp/out
     local -a how=(--arch "$arch")
     where="vfb 640x480-16 in an $arch VM"
     if [[ $board != virt ]]; then
