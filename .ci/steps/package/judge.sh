@@ -50,8 +50,9 @@ judge_init() {
         printf "PIXVANE_BPP='%s'\n" "$v" >"$d/default"
         rc=0
         out=$(FAKE_LINES=$'QUIL_VO: seted bpp on FB\n' sh "$d/init" start) || rc=$?
-        ((rc == 1)) && [[ $out == "Setting framebuffer: FAIL, PIXVANE_BPP='$v' is not a depth from 8 to 32" ]] ||
+        if ((rc != 1)) || [[ $out != "Setting framebuffer: FAIL, PIXVANE_BPP='$v' is not a depth from 8 to 32" ]]; then
             die "PIXVANE_BPP='$v' not refused (status $rc): $out"
+        fi
     done
     for v in 8 16 32; do
         printf "PIXVANE_BPP='%s'\n" "$v" >"$d/default"
