@@ -19,20 +19,17 @@ root=$PWD
 start=$SECONDS
 
 trees=${1:-${PIXVANE_BUILD_SYSTEMS:-$root/../shared/build-systems}}
-wanted=(bitbake-2.8 bitbake-2.18 openembedded-core-scarthgap openembedded-core-wrynose)
-for t in "${wanted[@]}"; do
-    [[ -f $trees/$t.tar.xz && -f $trees/SHA256SUMS ]] || {
-        echo "yocto: NOT RUN: no $t.tar.xz with SHA256SUMS in $trees (BitBake and oe-core are not in Debian and cannot be downloaded here)"
-        exit 0
-    }
-done
-(cd "$trees" && grep -E " ($(
-    IFS='|'
-    echo "${wanted[*]}"
-))\.tar\.xz\$" SHA256SUMS | sha256sum --quiet -c -) || {
-    echo "yocto: the tarballs in $trees do not match their SHA256SUMS" >&2
-    exit 1
-}
+prog=yocto
+# shellcheck source=../../scripts/lib/sh.sh
+. "$root/scripts/lib/sh.sh"
+rc=0
+sums_verify "$trees" bitbake-2.8.tar.xz bitbake-2.18.tar.xz \
+    openembedded-core-scarthgap.tar.xz openembedded-core-wrynose.tar.xz || rc=$?
+if ((rc == 1)); then
+    echo "yocto: NOT RUN: no $sums_missing in $trees (BitBake and oe-core are not in Debian and cannot be downloaded here)"
+    exit 0
+fi
+((rc == 0)) || die "the tarballs in $trees do not match their SHA256SUMS"
 
 # What oe-core's sanity check asks of the host besides build-essential.
 apt_prog=yocto

@@ -2,8 +2,8 @@
 # shellcheck shell=bash
 # buildroot: the boots of the images, under fbvm's arm64 kernel and qemu,
 # and what each boot must show on its console.
-# Sourced by the runner, which defines die, note, cache, fbvm, outdir, and
-# sources tests/boot's vm.sh (vm_pack) and report.sh (check, eq).
+# Sourced by the runner, which defines cache, fbvm and outdir, and sources
+# the shell library (die, note, check, eq).
 
 # case: image | vfb options, empty for no framebuffer | when it is loaded |
 # depth in /etc/default/pixvane | what the case catches
@@ -148,7 +148,8 @@ boot_case() {
     rm -rf "$boot_dir" && mkdir -p "$boot_dir"
     root=$boot_dir/root
     boot_root "$image" "$vfb" "$when" "$bpp"
-    vm_pack "$root" "$boot_dir/initrd"
+    check_log=$boot_dir/checks.log
+    "$fbvm" pack "$root" "$boot_dir/initrd" || die "$case_name: packing the initramfs failed"
     start=$SECONDS
     "$fbvm" boot --arch arm64 --initrd "$boot_dir/initrd" --console "$boot_dir/console.log" --timeout 120 ||
         die "$case_name: the VM did not finish (console: $boot_dir/console.log)"

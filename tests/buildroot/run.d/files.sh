@@ -2,7 +2,7 @@
 # shellcheck shell=bash
 # buildroot: what the package put into target/ under each init, and the
 # pinned release fetched and checked against pixvane.hash.
-# Sourced by the runner, which defines die, note, cache, project, outdir.
+# Sourced by the runner, which sources the shell library and defines cache, project, outdir.
 
 is_exec() { [[ -f $1 && -x $1 ]]; }
 absent() { [[ ! -e $1 ]] || { echo "$1 is there"; return 1; }; }

@@ -2,7 +2,7 @@
 # shellcheck shell=bash
 # buildroot: the Buildroot builds, their configurations, and the output kept
 # in the cache between runs.
-# Sourced by the runner, which defines die, note, cache, project, br_version.
+# Sourced by the runner, which sources the shell library and defines cache, project, br_version.
 
 # The configuration every build shares: aarch64, Debian's cross toolchain as
 # a preinstalled external one, no file-system image (target/ is packed by the

@@ -3,7 +3,7 @@
 # buildroot: what every build starts from, kept in the cache: the unpacked
 # Buildroot, Debian's sources of the host packages it would download, and
 # Debian's cross toolchain as an external toolchain.
-# Sourced by the runner, which defines die, note, cache, trees, br_version.
+# Sourced by the runner, which sources the shell library and defines cache, trees, br_version.
 
 # Debian source packages standing in for Buildroot's downloads, each given to
 # Buildroot through <PKG>_OVERRIDE_SRCDIR (local.mk): Buildroot wants tar
