@@ -26,7 +26,11 @@ SRC_URI = "${@'${PIXVANE_RELEASE_SITE}/pixvane-${PV}.tar.gz' if d.getVar('PIXVAN
 # it; CI compares the two where the tag is in the clone.
 SRC_URI[sha256sum] = "81e6cbd215d3677c9a43de9c2c83d3cc9b518cec61189798151d4b95e97419d0"
 
-inherit cmake systemd update-rc.d ${@'' if d.getVar('PIXVANE_RELEASE_SITE') else 'externalsrc'}
+inherit cmake systemd update-rc.d
+# Deferred, so that a PIXVANE_RELEASE_SITE set in a bbappend counts too.
+inherit_defer ${@'' if d.getVar('PIXVANE_RELEASE_SITE') else 'externalsrc'}
+# No oe-workdir and oe-logs links in the checkout: Buildroot builds it too.
+EXTERNALSRC_SYMLINKS = ""
 
 # systemd and sysvinit as DISTRO_FEATURES has them; busybox init (an
 # mdev-busybox image) runs rcS scripts as sysvinit does. udev runs with
@@ -76,8 +80,9 @@ RDEPENDS:${PN}-boot = "${PN}"
 PIXVANE_BOOTS = "${@bb.utils.contains_any('PACKAGECONFIG', 'systemd sysvinit', '1', '', d)}"
 RRECOMMENDS:${PN} = "${@'${PN}-boot' if d.getVar('PIXVANE_BPP') and d.getVar('PIXVANE_BOOTS') else ''}"
 
-# Without a depth the unit is shipped disabled: its DefaultInstance would
-# otherwise be enabled by a preset policy of "enable *".
+# Without a depth the unit is shipped disabled. oe-core's own policy is
+# "disable *" already; this keeps the unit's DefaultInstance from being
+# enabled where a distro's policy enables by default.
 SYSTEMD_PACKAGES = "${PN}-boot"
 SYSTEMD_SERVICE:${PN}-boot = "${@bb.utils.contains('PACKAGECONFIG', 'systemd', \
     'pixvane@%s.service' % (d.getVar('PIXVANE_BPP') or ''), '', d)}"
@@ -96,4 +101,6 @@ python () {
     bpp = d.getVar('PIXVANE_BPP')
     if bpp and bpp not in [str(n) for n in range(8, 33)]:
         raise bb.parse.SkipRecipe("PIXVANE_BPP is '%s'; it must be a depth from 8 to 32, or empty for none" % bpp)
+    if bpp and not d.getVar('PIXVANE_BOOTS'):
+        bb.warn("PIXVANE_BPP is %s, but PACKAGECONFIG has neither systemd nor sysvinit: nothing sets it at boot" % bpp)
 }

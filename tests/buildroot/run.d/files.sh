@@ -27,7 +27,6 @@ check_files() {
     check "busybox, no depth: pixvane is in /usr/sbin" is_exec "$d/usr/sbin/pixvane"
     check "busybox, no depth: no init script runs it" nothing_of "$d" './etc/init.d/*pixvane*'
     check "busybox, no depth: no /etc/default/pixvane" absent "$d/etc/default/pixvane"
-    check "busybox, no depth: inittab does not name it" not grep -q pixvane "$d/etc/inittab"
     check "busybox, no depth: no systemd file of pixvane" nothing_of "$d" '*systemd*pixvane*'
     local name s
     for name in systemd-default systemd-16; do
