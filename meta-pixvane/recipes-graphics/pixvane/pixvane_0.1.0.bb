@@ -26,9 +26,9 @@ SRC_URI = "${@'${PIXVANE_RELEASE_SITE}/pixvane-${PV}.tar.gz' if d.getVar('PIXVAN
 # it; CI compares the two where the tag is in the clone.
 SRC_URI[sha256sum] = "81e6cbd215d3677c9a43de9c2c83d3cc9b518cec61189798151d4b95e97419d0"
 
-inherit cmake systemd update-rc.d
-# Deferred, so that a PIXVANE_RELEASE_SITE set in a bbappend counts too.
-inherit_defer ${@'' if d.getVar('PIXVANE_RELEASE_SITE') else 'externalsrc'}
+# Decided where this line is parsed: set PIXVANE_RELEASE_SITE in local.conf
+# or a distro configuration, not in a bbappend.
+inherit cmake systemd update-rc.d ${@'' if d.getVar('PIXVANE_RELEASE_SITE') else 'externalsrc'}
 # No oe-workdir and oe-logs links in the checkout: Buildroot builds it too.
 EXTERNALSRC_SYMLINKS = ""
 
